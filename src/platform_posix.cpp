@@ -1,0 +1,45 @@
+#include "platform.h"
+
+#include <csignal>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void prepare_process()
+{
+    // Unbuffered, so a script reading a pipe sees each message as it is made
+    // and Ctrl-C never discards a message still sitting in a buffer.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // A reader of standard output that went away must not end the hold:
+    // the failed write is simply ignored.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::FILE *try_open(const char *name)
+{
+    std::FILE *file = std::fopen(name, "rb");
+    if (file == nullptr) {
+        return nullptr;
+    }
+    // glibc opens directories for reading; holding one is not what was asked.
+    struct stat status {
+    };
+    if (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+void pause_after_failed_attempt()
+{
+    const timespec one_millisecond{0, 1000000};
+    nanosleep(&one_millisecond, nullptr);
+}
+
+void idle_forever()
+{
+    for (;;) {
+        pause();
+    }
+}
