@@ -1,0 +1,285 @@
+"""End-to-end tests of fileholder on Linux: the real binary, real processes."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+from runner import DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, start_line
+
+
+def nested_name(length):
+    """A relative path of exactly length characters, in folders of 200."""
+    parts, left = [], length
+    while left > 201:
+        parts.append("d" * 200)
+        left -= 201
+    parts.append("f" * left)
+    return "/".join(parts)
+
+
+LONG_NAME = nested_name(1023)
+
+
+class Holding(Case):
+    def assert_holds(self, run, name, content=b"content\n"):
+        """The file is open read-only, unread, and the process idles on."""
+        fd = run.fd_of(self.path(name))
+        self.assertIsNotNone(fd, f"{name} is not held")
+        with open(f"/proc/{run.pid}/fdinfo/{fd}") as info:
+            fields = dict(line.split(":", 1) for line in info if ":" in line)
+        self.assertEqual(int(fields["flags"], 8) & os.O_ACCMODE, os.O_RDONLY)
+        self.assertEqual(int(fields["pos"]), 0)
+        self.assertTrue(run.alive())
+        with open(self.path(name), "rb") as file:
+            self.assertEqual(file.read(), content)
+        return fd
+
+
+class ArgumentPath(Holding):
+    # label, arguments, files made first, name in the start line, held
+    CASES = [
+        ("existing", ["file.txt"], ["file.txt"], "file.txt", True),
+        ("first_of_several", ["a", "b", "c"], ["a"], "a", True),
+        ("later_ones_ignored", ["missing", "present"], ["present"], "missing", False),
+        ("percent_signs", ["100%s %d %n %% x"], ["100%s %d %n %% x"], "100%s %d %n %% x", True),
+        ("cut_to_1023", [LONG_NAME + "z" * 477], [LONG_NAME], LONG_NAME, True),
+        ("empty", [""], [], "", False),
+    ]
+
+    def test_cases(self):
+        for label, args, files, shown, held in self.CASES:
+            with self.subTest(label):
+                self.setUp()
+                for name in files:
+                    os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+                    self.make_file(name)
+                run = self.run_fileholder(args)
+                expected = start_line(shown) + (DONE if held else b"")
+                self.expect_output(run, expected)
+                if held:
+                    self.assert_holds(run, shown)
+                self.assertTrue(run.stays_quiet())
+                self.assertEqual(run.output, expected)
+                self.assertTrue(run.alive())
+
+
+class FileBecomesOpenable(Holding):
+    def check_caught(self, name, before, change, user=None, folder_mode=None):
+        before()
+        if folder_mode is not None:
+            os.chmod(self.dir, folder_mode)
+        run = self.run_fileholder([name], user=user)
+        self.expect_output(run, start_line(name))
+        self.assertTrue(run.stays_quiet(), "held before it could be opened")
+        change()
+        self.expect_output(run, start_line(name) + DONE)
+        self.assert_holds(run, name)
+
+    def test_created_later_by_rename(self):
+        self.check_caught("late.txt", lambda: None, lambda: self.make_file("late.txt"))
+
+    def test_directory_replaced_by_file(self):
+        def replace():
+            os.rmdir(self.path("node"))
+            self.make_file("node")
+
+        self.check_caught("node", lambda: os.mkdir(self.path("node")), replace)
+
+    def test_dangling_symlink_whose_target_appears(self):
+        self.check_caught("link", lambda: os.symlink("target", self.path("link")),
+                          lambda: self.make_file("target"))
+
+    def test_unreadable_until_mode_changes(self):
+        def lock():
+            self.make_file("locked")
+            os.chmod(self.path("locked"), 0)
+
+        # Root reads anything, so the program runs as an ordinary user there.
+        user = "nobody" if os.geteuid() == 0 else None
+        self.check_caught("locked", lock, lambda: os.chmod(self.path("locked"), 0o644),
+                          user=user, folder_mode=0o755)
+
+
+class PromptPath(Holding):
+    # label, standard input, name it yields, file of that name exists
+    CASES = [
+        ("crlf", b"name.txt\r\n", "name.txt", True),
+        ("cr_inside", b"ab\rcd\n", "ab", True),
+        ("spaces_kept", b"  a b  \n", "  a b  ", True),
+        ("end_of_input_after_text", b"tail.txt", "tail.txt", True),
+        ("only_first_line", b"one\ntwo\n", "one", True),
+        ("empty_line", b"\n", "", False),
+        ("end_of_input_at_once", b"", "", False),
+        ("long_line", b"x" * 2000 + b"\n", "x" * 1023, False),
+        ("closed", "closed", "", False),
+        ("read_error", "folder", "", False),
+    ]
+
+    def test_from_pipe(self):
+        for label, stdin, name, exists in self.CASES:
+            with self.subTest(label):
+                self.setUp()
+                if exists:
+                    self.make_file(name)
+                if stdin == "folder":  # reading a directory fails at once
+                    stdin = os.open(self.dir, os.O_RDONLY)
+                    self.addCleanup(os.close, stdin)
+                run = self.run_fileholder([], stdin=stdin)
+                expected = PROMPT + start_line(name) + (DONE if exists else b"")
+                self.expect_output(run, expected)
+                self.assertTrue(run.stays_quiet())
+                self.assertEqual(run.output, expected)
+                if exists:
+                    self.assert_holds(run, name)
+
+    def test_on_terminal_then_ctrl_c(self):
+        self.make_file("typed.txt")
+        run = self.run_fileholder([], stdin="pty", newline=b"\r\n")
+        self.expect_output(run, PROMPT)
+        run.type(b"typed.txt\r")
+        expected = PROMPT + b"typed.txt\n" + start_line("typed.txt") + DONE
+        self.expect_output(run, expected)
+        self.assert_holds(run, "typed.txt")
+        run.type(b"\x03")
+        self.assertEqual(run.stop(), -signal.SIGINT)
+        # The terminal itself may echo ^C; the program adds nothing.
+        self.assertIn(run.output[len(expected):], (b"", b"^C"))
+
+    def run_fileholder(self, args, **options):
+        newline = options.pop("newline", b"\n")
+        self.newline = newline
+        return super().run_fileholder(args, **options)
+
+
+class BrokenOutput(Holding):
+    def test_reader_gone_before_done_line(self):
+        run = self.run_fileholder(["late.txt"])
+        self.expect_output(run, start_line("late.txt"))
+        run.close_reader()
+        self.make_file("late.txt")
+        self.assert_holds(run, "late.txt")
+        time.sleep(QUIET)
+        self.assertTrue(run.alive())
+
+    def test_stdout_closed(self):
+        # The held file may get descriptor 1: writing the messages to it must
+        # fail, not change it.
+        self.make_file("file.txt")
+        run = self.run_fileholder(["file.txt"], stdout="closed")
+        self.assert_holds(run, "file.txt")
+        time.sleep(QUIET)
+        self.assert_holds(run, "file.txt")
+
+
+class WhileHolding(Holding):
+    def held_run(self, content=b"content\n"):
+        self.make_file("file.txt", content)
+        run = self.run_fileholder(["file.txt"])
+        self.expect_output(run, start_line("file.txt") + DONE)
+        return run
+
+    def test_no_wake_ups_and_one_thread(self):
+        run = self.held_run()
+        time.sleep(0.2)
+        switches = lambda: run.status("voluntary_ctxt_switches") + run.status("nonvoluntary_ctxt_switches")
+        before = switches()
+        time.sleep(1.0)
+        self.assertEqual(switches(), before)
+        self.assertEqual(run.status("Threads"), 1)
+
+    def test_deleted_file_stays_readable(self):
+        run = self.held_run(b"precious\n")
+        fd = self.assert_holds(run, "file.txt", b"precious\n")
+        os.unlink(self.path("file.txt"))
+        with open(f"/proc/{run.pid}/fd/{fd}", "rb") as kept:
+            self.assertEqual(kept.read(), b"precious\n")
+
+    def test_signals_end_it_silently(self):
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            for phase in ("polling", "holding"):
+                with self.subTest(signal=sig.name, phase=phase):
+                    self.setUp()
+                    if phase == "holding":
+                        run = self.held_run()
+                        expected = start_line("file.txt") + DONE
+                    else:
+                        run = self.run_fileholder(["absent"])
+                        expected = start_line("absent")
+                        self.expect_output(run, expected)
+                        self.assertEqual(run.status("Threads"), 1)
+                    self.assertEqual(run.stop(sig), -sig)
+                    self.assertEqual(run.output, expected)
+
+
+class SystemCalls(Case):
+    """What the program asks of the kernel, read with strace."""
+
+    CALLS = "openat,open,close,fstat,newfstatat,statx,nanosleep,clock_nanosleep,pause," \
+            "rt_sigaction,clone,clone3,fork,vfork,write,read"
+
+    def test_poll_and_hold(self):
+        strace = need_tool(self, "strace")
+        trace = self.path("trace")
+        os.mkdir(self.path("node"))
+        self.launcher = (strace, "-f", "-qq", "-s", "128", "-o", trace, "-e", "trace=" + self.CALLS)
+        run = self.run_fileholder(["node"])
+        self.expect_output(run, start_line("node"))
+        time.sleep(0.3)
+        os.rmdir(self.path("node"))
+        self.make_file("node")
+        self.expect_output(run, start_line("node") + DONE)
+        time.sleep(0.2)
+        children = open(f"/proc/{run.pid}/task/{run.pid}/children").read().split()
+        self.assertEqual(len(children), 1)
+        os.kill(int(children[0]), signal.SIGTERM)
+        run.process.wait(PATIENCE)
+        self.check_trace(open(trace).read().splitlines())
+
+    def check_trace(self, lines):
+        pids = {line.split()[0] for line in lines}
+        self.assertEqual(len(pids), 1, "more than one thread or process")
+        calls = [line.split(None, 1)[1] for line in lines]
+        for call in calls:
+            self.assertNotRegex(call, r"^rt_sigaction\(SIG(INT|TERM),", "a handler was installed")
+            self.assertNotRegex(call, r"^(clone|clone3|fork|vfork)\(")
+        self.assertTrue(any(re.match(r"rt_sigaction\(SIGPIPE, \{sa_handler=SIG_IGN", c) for c in calls))
+        start = next(i for i, c in enumerate(calls) if c.startswith('write(1, "- start fopen() loop'))
+        polling = calls[start + 1:]
+        attempt = re.compile(r'openat\(AT_FDCWD, "node", O_RDONLY\) = (-1|\d+)')
+        pause = re.compile(r"(clock_)?nanosleep\(.*\{tv_sec=0, tv_nsec=1000000\}")
+        self.assertRegex(polling[0], attempt, "the first attempt must not wait")
+        attempts = opened_folders = 0
+        i = 0
+        while True:
+            match = attempt.match(polling[i])
+            self.assertIsNotNone(match, polling[i])
+            attempts += 1
+            fd = match.group(1)
+            if fd == "-1":
+                i += 1
+            elif "S_IFDIR" in polling[i + 1]:
+                self.assertTrue(polling[i + 2].startswith(f"close({fd})"), polling[i + 2])
+                opened_folders += 1
+                i += 3
+            else:
+                self.assertIn("S_IFREG", polling[i + 1])
+                held_fd, rest = fd, polling[i + 2:]
+                break
+            self.assertRegex(polling[i], pause)
+            i += 1
+        self.assertGreater(opened_folders, 0)
+        self.assertGreater(attempts, 20)
+        done = "".join(re.findall(r'^write\(1, "(.*?)"', c)[0] for c in rest if c.startswith("write(1,"))
+        self.assertEqual(done, "- done, press CTRL-C when you want to quit\\n")
+        idle = [c for c in rest if not c.startswith("write(1,")]
+        self.assertTrue(idle[0].startswith("pause("), idle)
+        self.assertEqual(idle[-1], "+++ killed by SIGTERM +++")
+        self.assertFalse(any(c.startswith(f"close({held_fd})") for c in rest))
+
+
+if __name__ == "__main__":
+    unittest.main()
