@@ -1,0 +1,13 @@
+# Catch rate against file lifetime for every subject of the benchmark.
+# gnuplot -e "data='catch_rate.dat'; out='catch-rate.svg'" catch_rate.gp
+set terminal svg size 720,420 dynamic font "sans,13" background "white"
+set output out
+set title "Share of short-lived files caught"
+set xlabel "file lifetime (ms)"
+set ylabel "caught (%)"
+set logscale x
+set xtics (0.2, 0.5, 1, 2, 5)
+set yrange [-5:105]
+set key bottom right
+set grid
+plot for [column=2:5] data using 1:column with linespoints linewidth 2 pointsize 1.2 title columnhead(column)
