@@ -10,7 +10,7 @@ int read_console_line(char *buffer, int size)
     }
     // Drops only what the stream itself buffered from earlier reads; input
     // typed before the prompt appeared is still waiting and is read below.
-    std::fflush(stdin);
+    (void)std::fflush(stdin);
     // End of input or a read error before any character leaves fgets's
     // result unusable: the name is then empty, never stale bytes.
     buffer[0] = '\0';

@@ -8,10 +8,12 @@ int main(int argc, char **argv)
 {
     prepare_process();
 
-    char name[1024] = {};
+    // A name of up to 1023 characters and its terminating NUL.
+    constexpr int name_size = 1024;
+    char name[name_size] = {};
     if (argc < 2) {
         std::printf("- insert the name of the file to keep open\n  ");
-        read_console_line(name, static_cast<int>(sizeof name));
+        read_console_line(name, name_size);
     } else {
         std::strncpy(name, argv[1], sizeof name - 1);
     }

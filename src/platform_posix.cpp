@@ -12,10 +12,10 @@ void prepare_process()
 {
     // Unbuffered, so a script reading a pipe sees each message as it is made
     // and Ctrl-C never discards a message still sitting in a buffer.
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
     // A reader of standard output that went away must not end the hold:
     // the failed write is simply ignored.
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);
 #ifdef __linux__
     // The kernel may stretch each 1 ms pause by the timer slack (50 us by
     // default); without it the polling period stays at the pause asked for.
@@ -33,7 +33,7 @@ std::FILE *try_open(const char *name)
     struct stat status {
     };
     if (fstat(fileno(file), &status) != 0 || S_ISDIR(status.st_mode)) {
-        std::fclose(file);
+        (void)std::fclose(file);
         return nullptr;
     }
     return file;
