@@ -151,8 +151,9 @@ class Run:
         return self.process.poll() is None
 
     def stop(self, sig=signal.SIGTERM):
-        """Sends sig, drains the output to its end and returns the exit status."""
-        if self.alive():
+        """Sends sig (None: sends nothing, the end comes from elsewhere), drains
+        the output to its end and returns the exit status."""
+        if sig is not None and self.alive():
             self.process.send_signal(sig)
         code = self.process.wait(PATIENCE)
         if self.reader is not None:

@@ -1,0 +1,297 @@
+"""End-to-end tests of the 32-bit fileholder.exe under Wine: real Windows processes.
+
+CTest runs them with FILEHOLDER_BINARY (the .exe), FILEHOLDER_LOCKER (the
+helper that locks a file, tests/windows/hold_exclusive.cpp) and
+FILEHOLDER_WINE_PREFIX_FILE (where tests/windows/wine_prefix.py wrote the
+path of the prefix it set up for this run).
+"""
+
+import os
+import re
+import shlex
+import subprocess
+import time
+import unittest
+
+from cases import ARGUMENT_CASES, PROMPT_CASES
+from runner import DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, start_line
+
+CRLF = b"\r\n"
+
+
+def skip_or_fail(test, message):
+    if os.environ.get("CI") == "true":
+        test.fail(message + " (CI must run every test)")
+    test.skipTest(message)
+
+
+class WineCase(Case):
+    """fileholder.exe and other Windows programs started through Wine."""
+
+    newline = CRLF
+
+    def setUp(self):
+        super().setUp()
+        self.launcher = (need_tool(self, "wine"),)
+        state_file = os.environ.get("FILEHOLDER_WINE_PREFIX_FILE", "")
+        if not os.path.isfile(state_file):
+            skip_or_fail(self, "no Wine prefix: run these tests through CTest")
+        with open(state_file) as state:
+            prefix = state.read().strip()
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+
+    def run_fileholder(self, args, **options):
+        options.setdefault("env", self.env)
+        return super().run_fileholder(args, **options)
+
+    def windows_program(self, *command):
+        """Runs another Windows program in the scratch folder to its end."""
+        return subprocess.run([*self.launcher, *command], cwd=self.dir, env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=PATIENCE * 2)
+
+    def make_files(self, names):
+        for name in names:
+            os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+            self.make_file(name)
+
+    def expect_one_of(self, run, names, tail):
+        """Waits for the start line of one of names, then tail; returns that name."""
+        for name in names:
+            expected = start_line(name) + tail
+            if run.wait_for_output(expected) == expected:
+                return name
+        return self.fail(f"no start line with one of {names}: {run.output!r}")
+
+
+class ArgumentPath(WineCase):
+    CASES = ARGUMENT_CASES + [
+        # Longer than any Windows path: cut, shown, and never opened.
+        ("cut_to_1023", ["n" * 1500], [], "n" * 1023, False),
+    ]
+
+    # label, argument, files made first, names the start line may show, held.
+    # The console start-up expands a pattern that matches; the first match
+    # (in the order the folder lists them) is the name used.
+    WILDCARDS = [
+        ("one_match", "*.log", ["only.log", "other.txt"], ["only.log"], True),
+        ("several_matches", "s*.txt", ["s1.txt", "s2.txt", "s3.txt", "other.txt"],
+         ["s1.txt", "s2.txt", "s3.txt"], True),
+        ("question_mark", "f?.dat", ["f1.dat", "f10.dat"], ["f1.dat"], True),
+        ("case_insensitive", "S*.TXT", ["s1.txt"], ["s1.txt"], True),
+        ("in_folder", "sub\\*.txt", ["sub/x.txt"], ["sub\\x.txt"], True),
+        ("no_match_kept_as_typed", "*.none", ["other.txt"], ["*.none"], False),
+    ]
+
+    def test_cases(self):
+        for label, args, files, shown, held in self.CASES:
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(files)
+                run = self.run_fileholder(args)
+                expected = start_line(shown) + (DONE if held else b"")
+                self.expect_output(run, expected)
+                self.assertTrue(run.stays_quiet())
+                self.assertEqual(run.output, expected)
+                self.assertTrue(run.alive())
+
+    def test_wildcards(self):
+        for label, pattern, files, names, held in self.WILDCARDS:
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(files)
+                run = self.run_fileholder([pattern])
+                self.expect_one_of(run, names, DONE if held else b"")
+                self.assertTrue(run.stays_quiet())
+                self.assertTrue(run.alive())
+
+
+class FileBecomesOpenable(WineCase):
+    def check_caught(self, name, before, change, quiet=QUIET):
+        before()
+        run = self.run_fileholder([name])
+        self.expect_output(run, start_line(name))
+        self.assertTrue(run.stays_quiet(quiet), "held before it could be opened")
+        change()
+        self.expect_output(run, start_line(name) + DONE)
+        self.assertTrue(run.alive())
+
+    def test_created_later(self):
+        self.check_caught("late.txt", lambda: None, lambda: self.make_file("late.txt"))
+
+    def test_directory_never_opens(self):
+        def replace():
+            os.rmdir(self.path("node"))
+            self.make_file("node")
+
+        self.check_caught("node", lambda: os.mkdir(self.path("node")), replace)
+
+    def test_locked_by_another_program(self):
+        locker_exe = os.environ.get("FILEHOLDER_LOCKER")
+        if not locker_exe:
+            skip_or_fail(self, "FILEHOLDER_LOCKER is not set")
+        locker = None
+
+        def end(process):
+            process.kill()
+            process.wait(PATIENCE)
+            process.stdin.close()
+            process.stdout.close()
+
+        def lock():
+            nonlocal locker
+            self.make_file("locked.txt")
+            locker = subprocess.Popen([*self.launcher, locker_exe, "locked.txt"], cwd=self.dir,
+                                      env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            self.addCleanup(end, locker)
+            self.assertEqual(locker.stdout.readline(), b"locked" + CRLF)
+
+        def release():
+            locker.stdin.close()
+            self.assertEqual(locker.stdout.readline(), b"released" + CRLF)
+            self.assertEqual(locker.wait(PATIENCE), 0)
+
+        # Long enough for hundreds of failed attempts on the locked file.
+        self.check_caught("locked.txt", lock, release, quiet=1.0)
+
+
+class PromptPath(WineCase):
+    CASES = PROMPT_CASES + [
+        ("leading_and_inner_spaces_kept", b"  a b\r\n", "  a b", True),
+    ]
+
+    def test_from_pipe(self):
+        for label, stdin, name, exists in self.CASES:
+            with self.subTest(label):
+                self.setUp()
+                if exists:
+                    self.make_file(name)
+                if stdin == "folder":  # reading a directory fails at once
+                    stdin = os.open(self.dir, os.O_RDONLY)
+                    self.addCleanup(os.close, stdin)
+                run = self.run_fileholder([], stdin=stdin)
+                expected = PROMPT + start_line(name) + (DONE if exists else b"")
+                self.expect_output(run, expected)
+                self.assertTrue(run.stays_quiet())
+                self.assertEqual(run.output, expected)
+
+
+class WhileHolding(WineCase):
+    def exists(self, name):
+        return os.path.exists(self.path(name))
+
+    def test_delete_and_rename_blocked_reads_and_writes_not(self):
+        self.make_file("file.txt", b"held\r\n")
+        run = self.run_fileholder(["file.txt"])
+        self.expect_output(run, start_line("file.txt") + DONE)
+
+        self.windows_program("cmd", "/c", "move", "file.txt", "moved.txt")
+        self.assertTrue(self.exists("file.txt") and not self.exists("moved.txt"), "renamed")
+        self.windows_program("cmd", "/c", "del", "file.txt")
+        self.assertTrue(self.exists("file.txt"), "deleted")
+
+        typed = self.windows_program("cmd", "/c", "type", "file.txt")
+        self.assertEqual(typed.stdout, b"held\r\n")
+        self.windows_program("cmd", "/c", "echo more>>file.txt")
+        with open(self.path("file.txt"), "rb") as file:
+            self.assertEqual(file.read(), b"held\r\nmore\r\n")
+
+        self.assertTrue(run.alive())
+        run.stop()
+        # The system closes the file as the process ends, a moment later.
+        deadline = time.monotonic() + PATIENCE
+        while not self.exists("moved.txt") and time.monotonic() < deadline:
+            self.windows_program("cmd", "/c", "move", "file.txt", "moved.txt")
+        self.assertTrue(self.exists("moved.txt") and not self.exists("file.txt"), "not renamed")
+        self.windows_program("cmd", "/c", "del", "moved.txt")
+        self.assertFalse(self.exists("moved.txt"), "not deleted")
+
+
+class WindowsCalls(WineCase):
+    """What the program asks of Windows, read from Wine's trace of its calls."""
+
+    TRACED = ["msvcrt.setvbuf", "winmm.timeBeginPeriod", "winmm.timeEndPeriod",
+              "msvcrt.fopen", "kernel32.Sleep"]
+    CALL = re.compile(r"^(\d+\.\d+):(\w+):(Call|Ret) +(\w+)\.(\w+)\((.*?)\)(?: retval=(\w+))?")
+    # Not a measurement: only a program that waits far longer than 1 ms
+    # between attempts, such as one on the default 15.6 ms tick, falls short.
+    MIN_ATTEMPTS_PER_SECOND = 200
+
+    def setUp(self):
+        super().setUp()
+        done = self.windows_program("reg", "add", r"HKCU\Software\Wine\Debug", "/v",
+                                    "RelayInclude", "/d", ";".join(self.TRACED), "/f")
+        self.assertEqual(done.returncode, 0, done.stdout)
+
+    def test_poll_and_hold(self):
+        trace = self.path("trace")
+        # Wine writes its trace to standard error; exec keeps the process id.
+        self.launcher = ("sh", "-c", f'exec "$0" "$@" 2>{shlex.quote(trace)}', *self.launcher)
+        self.env = dict(self.env, WINEDEBUG="+timestamp,+relay")
+        os.mkdir(self.path("node"))
+        run = self.run_fileholder(["node"])
+        self.expect_output(run, start_line("node"))
+        time.sleep(1.0)
+        os.rmdir(self.path("node"))
+        self.make_file("node")
+        self.expect_output(run, start_line("node") + DONE)
+        time.sleep(0.2)
+        run.stop()
+        with open(trace, errors="replace") as lines:
+            self.check_calls([match.groups() for match in map(self.CALL.match, lines)
+                              if match])
+
+    def check_calls(self, calls):
+        # (time, thread, Call or Ret, module, function, arguments, result).
+        # Wine's start-up may call Sleep on a thread of its own before main.
+        main_thread = next(call[1] for call in calls if call[4] == "setvbuf")
+        calls = [call for call in calls if call[1] == main_thread]
+        made = [(float(stamp), function, args) for stamp, _, kind, _, function, args, _ in calls
+                if kind == "Call"]
+        names = [function for _, function, _ in made]
+        self.assertEqual(names[:3], ["setvbuf", "timeBeginPeriod", "fopen"],
+                         "the 1 ms tick must be asked for before the first attempt")
+        self.assertRegex(made[0][2], r",00000004,", "standard output must be unbuffered (_IONBF)")
+        self.assertEqual(made[1][2], "00000001")
+        opened = [result for _, _, kind, _, function, _, result in calls
+                  if kind == "Ret" and function == "fopen"]
+        self.assertTrue(all(result == "00000000" for result in opened[:-1]))
+        self.assertNotEqual(opened[-1], "00000000")
+        last_open = len(names) - 1 - names[::-1].index("fopen")
+        polling, holding = made[2:last_open + 1], made[last_open + 1:]
+        for i, (_, function, args) in enumerate(polling):
+            if i % 2:
+                self.assertEqual((function, args), ("Sleep", "00000001"))
+            else:
+                self.assertEqual(function, "fopen")
+                self.assertRegex(args, r'"node",\w+ "rb"$')
+        self.assertEqual([(function, args) for _, function, args in holding],
+                         [("timeEndPeriod", "00000001"), ("Sleep", "ffffffff")],
+                         "the tick must be given back before the idle wait, once")
+        pauses = [stamp for stamp, function, _ in polling if function == "Sleep"]
+        self.assertGreater(len(pauses), 10)
+        rate = (len(pauses) - 1) / (pauses[-1] - pauses[0])
+        print(f"\nattempts per second under Wine, traced: {rate:.0f}")
+        self.assertGreater(rate, self.MIN_ATTEMPTS_PER_SECOND)
+
+
+class Executable(unittest.TestCase):
+    """The .exe itself, as objdump reads its headers."""
+
+    ALLOWED_DLLS = {"kernel32.dll", "msvcrt.dll", "winmm.dll"}
+
+    def test_32_bit_console_program_needing_only_system_dlls(self):
+        objdump = need_tool(self, "i686-w64-mingw32-objdump")
+        headers = subprocess.run([objdump, "-f", "-p", binary()], capture_output=True,
+                                 text=True, check=True).stdout
+        self.assertIn("file format pei-i386", headers)
+        self.assertRegex(headers, r"architecture: i386\b")
+        self.assertRegex(headers, r"Magic\s+010b\s+\(PE32\)")
+        self.assertRegex(headers, r"Subsystem\s+00000003\s+\(Windows CUI\)")
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
+        self.assertLessEqual(dlls, self.ALLOWED_DLLS)
+        self.assertIn("msvcrt.dll", dlls)
+
+
+if __name__ == "__main__":
+    unittest.main()
