@@ -34,3 +34,14 @@ else
     echo "warning: SKIPPED the Windows tests: install g++-mingw-w64-i686, wine, wine64 and wine32:i386" >&2
 fi
 
+# Static checks at zero findings, the line reader under libFuzzer for a
+# bounded time, then the packages: built into dist/ and tested with what
+# they install (man page checks, cmake --install, dpkg-deb, lintian, the zip).
+echo "== lint"
+bash scripts/lint.sh
+echo "== fuzz"
+bash scripts/fuzz.sh
+bash scripts/dist.sh
+echo "== packages"
+ensure_packages groff-base mandoc lintian dpkg-dev binutils binutils-mingw-w64-i686 || true
+ctest --preset dist
