@@ -233,5 +233,65 @@ class Case(unittest.TestCase):
         self.addCleanup(run.close)
         return run
 
+    def make_files(self, names):
+        for name in names:
+            os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+            self.make_file(name)
+
     def expect_output(self, run, expected):
         self.assertEqual(run.wait_for_output(expected), expected)
+
+    def assert_holds(self, run, name):
+        """What the platform can tell of a held file; here, that it idles on."""
+        self.assertTrue(run.alive(), f"ended while holding {name}")
+
+    def check_arguments(self, cases):
+        """Runs a table of (label, arguments, files made first, name in the
+        start line, held) and expects exactly that output, then silence."""
+        for label, args, files, shown, held in cases:
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(files)
+                run = self.run_fileholder(args)
+                self.expect_quiet_output(run, start_line(shown) + (DONE if held else b""))
+                if held:
+                    self.assert_holds(run, shown)
+                self.assertTrue(run.alive())
+
+    def check_prompt(self, cases):
+        """Runs a table of (label, standard input, name it yields, file of that
+        name exists). Input "folder" is one that fails at the first read."""
+        for label, stdin, name, exists in cases:
+            with self.subTest(label):
+                self.setUp()
+                if exists:
+                    self.make_file(name)
+                if stdin == "folder":
+                    stdin = os.open(self.dir, os.O_RDONLY)
+                    self.addCleanup(os.close, stdin)
+                run = self.run_fileholder([], stdin=stdin)
+                self.expect_quiet_output(run, PROMPT + start_line(name) + (DONE if exists else b""))
+                if exists:
+                    self.assert_holds(run, name)
+
+    def check_caught(self, name, before, change, quiet=QUIET, **options):
+        """After before(), name does not open; after change(), it is held."""
+        before()
+        run = self.run_fileholder([name], **options)
+        self.expect_output(run, start_line(name))
+        self.assertTrue(run.stays_quiet(quiet), "held before it could be opened")
+        change()
+        self.expect_output(run, start_line(name) + DONE)
+        self.assert_holds(run, name)
+
+    def check_folder_replaced_by_file(self):
+        def replace():
+            os.rmdir(self.path("node"))
+            self.make_file("node")
+
+        self.check_caught("node", lambda: os.mkdir(self.path("node")), replace)
+
+    def expect_quiet_output(self, run, expected):
+        self.expect_output(run, expected)
+        self.assertTrue(run.stays_quiet())
+        self.assertEqual(run.output, expected)

@@ -2,14 +2,12 @@
 
 import os
 import re
-import shutil
 import signal
-import subprocess
 import time
 import unittest
 
 from cases import ARGUMENT_CASES, PROMPT_CASES
-from runner import DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, start_line
+from runner import DONE, PATIENCE, PROMPT, QUIET, Case, need_tool, start_line
 
 
 def nested_name(length):
@@ -46,43 +44,15 @@ class ArgumentPath(Holding):
     ]
 
     def test_cases(self):
-        for label, args, files, shown, held in self.CASES:
-            with self.subTest(label):
-                self.setUp()
-                for name in files:
-                    os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
-                    self.make_file(name)
-                run = self.run_fileholder(args)
-                expected = start_line(shown) + (DONE if held else b"")
-                self.expect_output(run, expected)
-                if held:
-                    self.assert_holds(run, shown)
-                self.assertTrue(run.stays_quiet())
-                self.assertEqual(run.output, expected)
-                self.assertTrue(run.alive())
+        self.check_arguments(self.CASES)
 
 
 class FileBecomesOpenable(Holding):
-    def check_caught(self, name, before, change, user=None, folder_mode=None):
-        before()
-        if folder_mode is not None:
-            os.chmod(self.dir, folder_mode)
-        run = self.run_fileholder([name], user=user)
-        self.expect_output(run, start_line(name))
-        self.assertTrue(run.stays_quiet(), "held before it could be opened")
-        change()
-        self.expect_output(run, start_line(name) + DONE)
-        self.assert_holds(run, name)
-
     def test_created_later_by_rename(self):
         self.check_caught("late.txt", lambda: None, lambda: self.make_file("late.txt"))
 
     def test_directory_replaced_by_file(self):
-        def replace():
-            os.rmdir(self.path("node"))
-            self.make_file("node")
-
-        self.check_caught("node", lambda: os.mkdir(self.path("node")), replace)
+        self.check_folder_replaced_by_file()
 
     def test_dangling_symlink_whose_target_appears(self):
         self.check_caught("link", lambda: os.symlink("target", self.path("link")),
@@ -92,11 +62,12 @@ class FileBecomesOpenable(Holding):
         def lock():
             self.make_file("locked")
             os.chmod(self.path("locked"), 0)
+            os.chmod(self.dir, 0o755)
 
         # Root reads anything, so the program runs as an ordinary user there.
         user = "nobody" if os.geteuid() == 0 else None
         self.check_caught("locked", lock, lambda: os.chmod(self.path("locked"), 0o644),
-                          user=user, folder_mode=0o755)
+                          user=user)
 
 
 class PromptPath(Holding):
@@ -106,21 +77,7 @@ class PromptPath(Holding):
     ]
 
     def test_from_pipe(self):
-        for label, stdin, name, exists in self.CASES:
-            with self.subTest(label):
-                self.setUp()
-                if exists:
-                    self.make_file(name)
-                if stdin == "folder":  # reading a directory fails at once
-                    stdin = os.open(self.dir, os.O_RDONLY)
-                    self.addCleanup(os.close, stdin)
-                run = self.run_fileholder([], stdin=stdin)
-                expected = PROMPT + start_line(name) + (DONE if exists else b"")
-                self.expect_output(run, expected)
-                self.assertTrue(run.stays_quiet())
-                self.assertEqual(run.output, expected)
-                if exists:
-                    self.assert_holds(run, name)
+        self.check_prompt(self.CASES)
 
     def test_on_terminal_then_ctrl_c(self):
         self.make_file("typed.txt")

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from cases import ARGUMENT_CASES, PROMPT_CASES
-from runner import DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, start_line
+from runner import DONE, PATIENCE, Case, binary, need_tool, start_line
 
 CRLF = b"\r\n"
 
@@ -50,11 +50,6 @@ class WineCase(Case):
                               stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=PATIENCE * 2)
 
-    def make_files(self, names):
-        for name in names:
-            os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
-            self.make_file(name)
-
     def expect_one_of(self, run, names, tail):
         """Waits for the start line of one of names, then tail; returns that name."""
         for name in names:
@@ -84,16 +79,7 @@ class ArgumentPath(WineCase):
     ]
 
     def test_cases(self):
-        for label, args, files, shown, held in self.CASES:
-            with self.subTest(label):
-                self.setUp()
-                self.make_files(files)
-                run = self.run_fileholder(args)
-                expected = start_line(shown) + (DONE if held else b"")
-                self.expect_output(run, expected)
-                self.assertTrue(run.stays_quiet())
-                self.assertEqual(run.output, expected)
-                self.assertTrue(run.alive())
+        self.check_arguments(self.CASES)
 
     def test_wildcards(self):
         for label, pattern, files, names, held in self.WILDCARDS:
@@ -107,24 +93,11 @@ class ArgumentPath(WineCase):
 
 
 class FileBecomesOpenable(WineCase):
-    def check_caught(self, name, before, change, quiet=QUIET):
-        before()
-        run = self.run_fileholder([name])
-        self.expect_output(run, start_line(name))
-        self.assertTrue(run.stays_quiet(quiet), "held before it could be opened")
-        change()
-        self.expect_output(run, start_line(name) + DONE)
-        self.assertTrue(run.alive())
-
     def test_created_later(self):
         self.check_caught("late.txt", lambda: None, lambda: self.make_file("late.txt"))
 
     def test_directory_never_opens(self):
-        def replace():
-            os.rmdir(self.path("node"))
-            self.make_file("node")
-
-        self.check_caught("node", lambda: os.mkdir(self.path("node")), replace)
+        self.check_folder_replaced_by_file()
 
     def test_locked_by_another_program(self):
         locker_exe = os.environ.get("FILEHOLDER_LOCKER")
@@ -161,19 +134,7 @@ class PromptPath(WineCase):
     ]
 
     def test_from_pipe(self):
-        for label, stdin, name, exists in self.CASES:
-            with self.subTest(label):
-                self.setUp()
-                if exists:
-                    self.make_file(name)
-                if stdin == "folder":  # reading a directory fails at once
-                    stdin = os.open(self.dir, os.O_RDONLY)
-                    self.addCleanup(os.close, stdin)
-                run = self.run_fileholder([], stdin=stdin)
-                expected = PROMPT + start_line(name) + (DONE if exists else b"")
-                self.expect_output(run, expected)
-                self.assertTrue(run.stays_quiet())
-                self.assertEqual(run.output, expected)
+        self.check_prompt(self.CASES)
 
 
 class WhileHolding(WineCase):
