@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: the release build, then the same
-# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds and runs the whole test suite: the release build, the same tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the Windows program
+# under Wine, the static checks, a bounded fuzzing run and the packages.
 # With CI=true a test that cannot run for a missing tool fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
