@@ -1,10 +1,11 @@
 #ifndef FILEHOLDER_CONSOLE_LINE_H
 #define FILEHOLDER_CONSOLE_LINE_H
 
-// Reads one line from standard input into buffer (size bytes) and cuts it at
-// the first NUL, LF or CR. The buffer always ends up NUL-terminated with at
-// most size - 1 characters; the rest of a longer line stays unread. Returns
-// the number of characters kept.
-int read_console_line(char *buffer, int size);
+// Reads one line from standard input, whole: up to and including its line
+// feed, or to the end of input. Returns what comes before its first NUL, LF
+// or CR, as a NUL-terminated string; one that is not empty comes from
+// malloc. The end of input, a read error or no memory for the line give the
+// empty string, never a part of the line.
+const char *read_console_line();
 
 #endif

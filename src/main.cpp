@@ -1,28 +1,23 @@
-#include <cstdio>
-#include <cstring>
-
-#include "console_line.h"
 #include "platform.h"
 
 int main(int argc, char **argv)
 {
     prepare_process();
 
-    // A name of up to 1023 characters and its terminating NUL.
-    constexpr int name_size = 1024;
-    char name[name_size] = {};
+    // The name, whole, for the whole run.
+    const char *name = nullptr;
     if (argc < 2) {
-        std::printf("- insert the name of the file to keep open\n  ");
-        read_console_line(name, name_size);
+        write_message("- insert the name of the file to keep open\n  ");
+        name = read_typed_name();
     } else {
-        std::strncpy(name, argv[1], sizeof name - 1);
+        name = first_argument(argv);
     }
 
-    std::printf("- start fopen() loop on %s\n", name);
+    write_message("- start fopen() loop on ", name, "\n");
     // The stream is kept open, untouched, until the process ends.
     while (try_open(name) == nullptr) {
-        pause_after_failed_attempt();
+        wait_for_next_attempt(name);
     }
-    std::puts("- done, press CTRL-C when you want to quit");
+    write_message("- done, press CTRL-C when you want to quit\n");
     idle_forever();
 }

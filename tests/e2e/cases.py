@@ -4,6 +4,20 @@ The Linux and the Windows end-to-end tests both run these tables and add
 their own platform's cases to them.
 """
 
+
+def nested_name(length):
+    """A relative path of exactly length characters, in folders of 200."""
+    parts, left = [], length
+    while left > 201:
+        parts.append("d" * 200)
+        left -= 201
+    parts.append("f" * left)
+    return "/".join(parts)
+
+
+# Longer than any name was ever cut to, and a real file: it must open whole.
+LONG_NAME = nested_name(1500)
+
 # label, arguments, files made first, name in the start line, held
 ARGUMENT_CASES = [
     ("existing", ["file.txt"], ["file.txt"], "file.txt", True),
@@ -11,6 +25,7 @@ ARGUMENT_CASES = [
     ("later_ones_ignored", ["missing", "present"], ["present"], "missing", False),
     ("percent_signs", ["100%s %d %n %% x"], ["100%s %d %n %% x"], "100%s %d %n %% x", True),
     ("empty", [""], [], "", False),
+    ("long_name_whole", [LONG_NAME], [LONG_NAME], LONG_NAME, True),
 ]
 
 # label, standard input, name it yields, file of that name exists. Standard
@@ -22,7 +37,8 @@ PROMPT_CASES = [
     ("only_first_line", b"one\ntwo\n", "one", True),
     ("empty_line", b"\n", "", False),
     ("end_of_input_at_once", b"", "", False),
-    ("long_line", b"x" * 2000 + b"\n", "x" * 1023, False),
+    ("long_line_whole", LONG_NAME.encode() + b"\n", LONG_NAME, True),
+    ("too_long_for_the_system", b"x" * 2000 + b"\n", "x" * 2000, False),
     ("closed", "closed", "", False),
     ("read_error", "folder", "", False),
 ]

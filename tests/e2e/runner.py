@@ -264,8 +264,10 @@ class Case(unittest.TestCase):
         for label, stdin, name, exists in cases:
             with self.subTest(label):
                 self.setUp()
+                # A name may be (file made, name as the start line shows it).
+                made, name = name if isinstance(name, tuple) else (name, name)
                 if exists:
-                    self.make_file(name)
+                    self.make_files([made])
                 if stdin == "folder":
                     stdin = os.open(self.dir, os.O_RDONLY)
                     self.addCleanup(os.close, stdin)

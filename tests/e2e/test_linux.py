@@ -6,21 +6,13 @@ import signal
 import time
 import unittest
 
-from cases import ARGUMENT_CASES, PROMPT_CASES
+from cases import ARGUMENT_CASES, PROMPT_CASES, nested_name
 from runner import DONE, PATIENCE, PROMPT, QUIET, Case, need_tool, start_line
 
 
-def nested_name(length):
-    """A relative path of exactly length characters, in folders of 200."""
-    parts, left = [], length
-    while left > 201:
-        parts.append("d" * 200)
-        left -= 201
-    parts.append("f" * left)
-    return "/".join(parts)
-
-
-LONG_NAME = nested_name(1023)
+# The first 1023 characters of a longer name that does not exist: a name
+# cut there would hold this other file.
+CUT_NAME = nested_name(1023)
 
 
 class Holding(Case):
@@ -40,7 +32,7 @@ class Holding(Case):
 
 class ArgumentPath(Holding):
     CASES = ARGUMENT_CASES + [
-        ("cut_to_1023", [LONG_NAME + "z" * 477], [LONG_NAME], LONG_NAME, True),
+        ("never_cut", [CUT_NAME + "z" * 477], [CUT_NAME], CUT_NAME + "z" * 477, False),
     ]
 
     def test_cases(self):
@@ -57,6 +49,12 @@ class FileBecomesOpenable(Holding):
     def test_dangling_symlink_whose_target_appears(self):
         self.check_caught("link", lambda: os.symlink("target", self.path("link")),
                           lambda: self.make_file("target"))
+
+    def test_fifo_held_at_once_without_a_writer(self):
+        os.mkfifo(self.path("fifo"))
+        run = self.run_fileholder(["fifo"])
+        self.expect_quiet_output(run, start_line("fifo") + DONE)
+        self.assertIsNotNone(run.fd_of(self.path("fifo")), "the FIFO is not held")
 
     def test_unreadable_until_mode_changes(self):
         def lock():
@@ -161,26 +159,39 @@ class WhileHolding(Holding):
 class SystemCalls(Case):
     """What the program asks of the kernel, read with strace."""
 
-    CALLS = "openat,open,close,fstat,newfstatat,statx,nanosleep,clock_nanosleep,pause," \
-            "rt_sigaction,clone,clone3,fork,vfork,write,read,prctl"
+    CALLS = "openat,open,close,fstat,newfstatat,statx,nanosleep,clock_nanosleep,pause,ppoll," \
+            "inotify_init1,inotify_add_watch,inotify_rm_watch,rt_sigaction,clone,clone3,fork," \
+            "vfork,write,read,prctl"
 
     def test_poll_and_hold(self):
+        """Polls sub/node: sub is made after the start, then node in it as a
+        folder, which never counts, then as a file renamed into place."""
         strace = need_tool(self, "strace")
         trace = self.path("trace")
-        os.mkdir(self.path("node"))
         self.launcher = (strace, "-f", "-qq", "-s", "128", "-o", trace, "-e", "trace=" + self.CALLS)
-        run = self.run_fileholder(["node"])
-        self.expect_output(run, start_line("node"))
+        run = self.run_fileholder(["sub/node"])
+        self.expect_output(run, start_line("sub/node"))
         time.sleep(0.3)
-        os.rmdir(self.path("node"))
-        self.make_file("node")
-        self.expect_output(run, start_line("node") + DONE)
+        os.makedirs(self.path("sub/node"))
+        time.sleep(0.3)
+        os.rmdir(self.path("sub/node"))
+        self.make_file("sub/node")
+        self.expect_output(run, start_line("sub/node") + DONE)
         time.sleep(0.2)
         children = open(f"/proc/{run.pid}/task/{run.pid}/children").read().split()
         self.assertEqual(len(children), 1)
         os.kill(int(children[0]), signal.SIGTERM)
         run.process.wait(PATIENCE)
         self.check_trace(open(trace).read().splitlines())
+
+    ATTEMPT = re.compile(r'openat\(AT_FDCWD, "sub/node", O_RDONLY\|O_NOCTTY\|O_NONBLOCK\) = (-1|\d+)')
+    SLEEP = re.compile(r"(clock_)?nanosleep\(.*\{tv_sec=0, tv_nsec=1000000\}")
+    # Every wait on the watch starts with the whole millisecond.
+    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}\], 1, \{tv_sec=0, tv_nsec=1000000\}")
+    REST = re.compile(r"ppoll\(|read\(\d+, |clock_nanosleep\(CLOCK_MONOTONIC, TIMER_ABSTIME")
+    # Creations, renames in and attribute changes; never writes or closes.
+    WATCH = re.compile(r'inotify_add_watch\((\d+), "sub", IN_ATTRIB\|IN_MOVED_TO\|IN_CREATE\|'
+                       r"IN_DELETE_SELF\|IN_MOVE_SELF\|IN_ONLYDIR\) = (-1|\d+)")
 
     def check_trace(self, lines):
         pids = {line.split()[0] for line in lines}
@@ -194,15 +205,12 @@ class SystemCalls(Case):
                         "the 1 ms pauses may be stretched by timer slack")
         start = next(i for i, c in enumerate(calls) if c.startswith('write(1, "- start fopen() loop'))
         polling = calls[start + 1:]
-        attempt = re.compile(r'openat\(AT_FDCWD, "node", O_RDONLY\) = (-1|\d+)')
-        pause = re.compile(r"(clock_)?nanosleep\(.*\{tv_sec=0, tv_nsec=1000000\}")
-        self.assertRegex(polling[0], attempt, "the first attempt must not wait")
-        attempts = opened_folders = 0
-        i = 0
+        self.assertRegex(polling[0], self.ATTEMPT, "the first attempt must not wait")
+        plain = watched = opened_folders = 0
+        watch_results, instance, i = [], None, 0
         while True:
-            match = attempt.match(polling[i])
+            match = self.ATTEMPT.match(polling[i])
             self.assertIsNotNone(match, polling[i])
-            attempts += 1
             fd = match.group(1)
             if fd == "-1":
                 i += 1
@@ -214,14 +222,39 @@ class SystemCalls(Case):
                 self.assertIn("S_IFREG", polling[i + 1])
                 held_fd, rest = fd, polling[i + 2:]
                 break
-            self.assertRegex(polling[i], pause)
+            # The pause: set the watch up if there is none, then wait on it,
+            # or sleep the millisecond where there is no watch.
+            if polling[i].startswith("inotify_init1("):
+                self.assertIsNone(instance, "a second inotify instance")
+                instance = re.search(r"= (\d+)$", polling[i]).group(1)
+                i += 1
+            watch = self.WATCH.match(polling[i])
+            if watch:
+                self.assertEqual(watch.group(1), instance)
+                watch_results.append(watch.group(2))
+                i += 1
+            if self.SLEEP.match(polling[i]):
+                plain += 1
+                i += 1
+                continue
+            self.assertEqual(self.WAIT.match(polling[i]).group(1), instance, polling[i])
+            watched += 1
             i += 1
+            while self.REST.match(polling[i]):
+                i += 1
+        self.assertEqual(watch_results[0], "-1", "sub did not exist at first")
+        self.assertNotEqual(watch_results[-1], "-1", "sub was never watched")
+        self.assertGreater(len(watch_results), 1)
+        self.assertGreater(plain, 10)
+        self.assertGreater(watched, 10)
         self.assertGreater(opened_folders, 0)
-        self.assertGreater(attempts, 20)
         done = "".join(re.findall(r'^write\(1, "(.*?)"', c)[0] for c in rest if c.startswith("write(1,"))
         self.assertEqual(done, "- done, press CTRL-C when you want to quit\\n")
+        self.assertTrue(rest[0].startswith("write(1,"), "the done line comes first")
+        # The watch is released after the done line, and only the file is held.
         idle = [c for c in rest if not c.startswith("write(1,")]
-        self.assertTrue(idle[0].startswith("pause("), idle)
+        self.assertRegex(idle[0], rf"^close\({instance}\) += 0$")
+        self.assertTrue(idle[1].startswith("pause("), idle)
         self.assertEqual(idle[-1], "+++ killed by SIGTERM +++")
         self.assertFalse(any(c.startswith(f"close({held_fd})") for c in rest))
 
