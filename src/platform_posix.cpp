@@ -33,6 +33,7 @@ struct folder_watch {
     const char *leaf;    // the last component of the name
     char *folder;        // what comes before it
     unsigned pauses = 0; // pauses since the watch was last tried
+    bool busy = false;   // other names keep changing: the pauses are plain
 };
 folder_watch watched;
 
@@ -48,9 +49,13 @@ constexpr std::uint32_t folder_gone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED
 // (about ten times a second); meanwhile the pauses are plain.
 constexpr unsigned pauses_between_tries = 100;
 
-// Events about other names may end a pause early this many times; after
-// that the pause is slept out, so a busy folder cannot make polling dear.
+// Events about other names may end a pause early this many times (a file
+// written beside the name and renamed to it takes one); after that the
+// pause is slept out and the folder counts as busy: its pauses are plain,
+// so it cannot make polling dear, until a pause ends with nothing queued.
 constexpr int unrelated_wake_ups = 2;
+
+enum class queued { nothing, other_names, the_name };
 
 // Splits the name once into its folder and its last component.
 bool split_name(const char *name)
@@ -93,13 +98,16 @@ bool set_watch(const char *name)
     return watched.watch >= 0;
 }
 
-// Reads every queued event in one go; true when one of them may let the
-// next attempt succeed.
-bool read_events()
+// Reads every queued event in one go, and tells whether one of them may
+// let the next attempt succeed.
+queued read_events()
 {
     alignas(inotify_event) char events[event_buffer_size];
     const ssize_t got = read(watched.instance, events, sizeof events);
     bool relevant = false;
+    if (got <= 0) {
+        return queued::nothing;
+    }
     for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
         const auto *event = reinterpret_cast<const inotify_event *>(events + offset);
         // The folder deleted, moved or replaced: the next pause watches
@@ -115,7 +123,7 @@ bool read_events()
                    (event->len > 0 && std::strcmp(event->name, watched.leaf) == 0);
         offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
-    return relevant;
+    return relevant ? queued::the_name : queued::other_names;
 }
 
 timespec after(const timespec &start, long nanoseconds)
@@ -215,13 +223,18 @@ void wait_for_next_attempt(const char *name)
         (void)nanosleep(&one_millisecond, nullptr);
         return;
     }
+    if (watched.busy) {
+        (void)nanosleep(&one_millisecond, nullptr);
+        watched.busy = read_events() == queued::other_names;
+        return;
+    }
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     const timespec end = after(start, one_millisecond_ns);
     pollfd events{watched.instance, POLLIN, 0};
     timespec left = one_millisecond;
     for (int wake_ups = 0; wake_ups < unrelated_wake_ups; ++wake_ups) {
-        if (ppoll(&events, 1, &left, nullptr) <= 0 || read_events()) {
+        if (ppoll(&events, 1, &left, nullptr) <= 0 || read_events() == queued::the_name) {
             return; // the period is over, or the name may now open
         }
         const long rest = nanoseconds_until(end);
@@ -230,6 +243,7 @@ void wait_for_next_attempt(const char *name)
         }
         left = timespec{0, rest};
     }
+    watched.busy = true;
     (void)clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr);
 }
 

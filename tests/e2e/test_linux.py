@@ -235,10 +235,9 @@ class SystemCalls(Case):
                 i += 1
             if self.SLEEP.match(polling[i]):
                 plain += 1
-                i += 1
-                continue
-            self.assertEqual(self.WAIT.match(polling[i]).group(1), instance, polling[i])
-            watched += 1
+            else:
+                self.assertEqual(self.WAIT.match(polling[i]).group(1), instance, polling[i])
+                watched += 1
             i += 1
             while self.REST.match(polling[i]):
                 i += 1
