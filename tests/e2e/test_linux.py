@@ -1,13 +1,17 @@
 """End-to-end tests of fileholder on Linux: the real binary, real processes."""
 
+import glob
 import os
 import re
 import signal
+import subprocess
 import time
 import unittest
 
 from cases import ARGUMENT_CASES, PROMPT_CASES, nested_name
-from runner import DONE, PATIENCE, PROMPT, QUIET, Case, need_tool, start_line
+from runner import DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, start_line
+
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 
 # The first 1023 characters of a longer name that does not exist: a name
@@ -256,6 +260,91 @@ class SystemCalls(Case):
         self.assertTrue(idle[1].startswith("pause("), idle)
         self.assertEqual(idle[-1], "+++ killed by SIGTERM +++")
         self.assertFalse(any(c.startswith(f"close({held_fd})") for c in rest))
+
+
+def readme_example(heading):
+    """The first sh block of README.md after the heading."""
+    with open(os.path.join(SOURCE_DIR, "README.md")) as readme:
+        text = readme.read()
+    return re.search(r"^```sh\n(.*?)^```$", text[text.index(heading):], re.M | re.S).group(1)
+
+
+def page_examples():
+    """The man page's example blocks, as text a shell would run."""
+    with open(os.path.join(SOURCE_DIR, "doc", "fileholder.1")) as page:
+        blocks = re.findall(r"^\.EX\n(.*?)^\.EE$", page.read(), re.M | re.S)
+    return [block.replace("\\-", "-").replace("\\&", "") for block in blocks]
+
+
+class Documentation(Holding):
+    """The README's scripts run as written; the man page shows the same."""
+
+    def example(self, heading):
+        script = readme_example(heading)
+        self.assertIn(script, page_examples(), "the man page shows another script")
+        return script
+
+    def run_bash(self, script):
+        path = os.path.dirname(binary()) + os.pathsep + os.environ["PATH"]
+        # A file, not a pipe: what the script leaves running may keep a pipe open.
+        with open(self.path("script.log"), "w+b") as log:
+            bash = subprocess.Popen(["bash", "-c", script], cwd=self.dir, stdin=subprocess.DEVNULL,
+                                    stdout=log, stderr=subprocess.STDOUT,
+                                    env=dict(os.environ, PATH=path), start_new_session=True)
+            self.addCleanup(self.end_group, bash)
+            code = bash.wait(PATIENCE)
+            log.seek(0)
+            output = log.read()
+        self.assertEqual(code, 0, output)
+        return output
+
+    def end_group(self, bash):
+        """Ends what the script left running, which shares its process group."""
+        try:
+            os.killpg(bash.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        bash.wait()
+
+    def holders(self, name):
+        target = os.path.realpath(self.path(name))
+        pids = set()
+        for link in glob.glob("/proc/[0-9]*/fd/*"):
+            try:
+                if os.readlink(link) == target:
+                    pids.add(int(link.split("/")[2]))
+            except OSError:
+                pass
+        return pids
+
+    def test_script_holds_the_file_and_its_kill_ends_that(self):
+        script = self.example("### From a script")
+        os.mkdir(self.path("build"))
+        self.make_file("build/output.tmp")
+        held_now = "# ... the file is held now ...\n"
+        self.assertIn(held_now, script)
+        check = 'find "/proc/$holder_PID/fd" -lname "$PWD/build/output.tmp" | grep -q . || exit 3\n'
+        self.run_bash(script.replace(held_now, check))
+        deadline = time.monotonic() + PATIENCE
+        while self.holders("build/output.tmp") and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertEqual(self.holders("build/output.tmp"), set())
+
+    def test_recovery_copies_the_deleted_file(self):
+        script = self.example("### Recovering a deleted file on Linux")
+        os.mkdir(self.path("build"))
+        self.make_file("other.tmp")
+        self.make_file("build/output.tmp", b"precious\n")
+        other = self.run_fileholder(["other.tmp"])
+        self.expect_output(other, start_line("other.tmp") + DONE)
+        # Standard output closed: it holds the file on descriptor 1, the other on 3.
+        run = self.run_fileholder(["build/output.tmp"], stdout="closed")
+        fd = run.fd_of(self.path("build/output.tmp"))
+        self.assertIsNotNone(fd)
+        os.unlink(self.path("build/output.tmp"))
+        self.assertEqual(self.run_bash(script), f"/proc/{run.pid}/fd/{fd}\n".encode())
+        with open(self.path("recovered.tmp"), "rb") as recovered:
+            self.assertEqual(recovered.read(), b"precious\n")
 
 
 if __name__ == "__main__":
