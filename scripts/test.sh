@@ -52,7 +52,7 @@ elif [ "$windows" = win32 ]; then
     ctest --preset win32
 else
     echo "windows: this machine cannot run 32-bit programs (${probe##*/}):" \
-        "the 32-bit .exe (win32) is built and its headers checked," \
+        "the 32-bit .exe (win32) is built and its headers and resources checked," \
         "the Wine tests run on the 64-bit build (win64)"
     cmake --preset win32 >/dev/null
     cmake --build --preset win32

@@ -11,10 +11,12 @@ run).
 import os
 import re
 import shlex
+import struct
 import subprocess
 import sys
 import time
 import unittest
+from xml.etree import ElementTree
 
 from cases import ARGUMENT_CASES, PROMPT_CASES
 from runner import DONE, PATIENCE, Case, binary, need_tool, start_line
@@ -246,7 +248,7 @@ class WindowsCalls(WineCase):
 
 
 class Executable(unittest.TestCase):
-    """The .exe itself, as objdump reads its headers."""
+    """The .exe itself: its headers as objdump reads them, and its resources."""
 
     ALLOWED_DLLS = {"kernel32.dll", "msvcrt.dll", "winmm.dll"}
     # By the build's bits: objdump, file format, architecture, optional header magic.
@@ -254,11 +256,19 @@ class Executable(unittest.TestCase):
         "32": ("i686-w64-mingw32-objdump", "pei-i386", "i386", r"010b\s+\(PE32\)"),
         "64": ("x86_64-w64-mingw32-objdump", "pei-x86-64", "i386:x86-64", r"020b\s+\(PE32\+\)"),
     }
+    # Vista, 7, 8, 8.1, and 10 and 11.
+    SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
     def setUp(self):
         objdump, *self.format = self.FORMATS[os.environ.get("FILEHOLDER_WINDOWS_BITS", "32")]
         self.headers = subprocess.run([need_tool(self, objdump), "-f", "-p", binary()],
                                       capture_output=True, text=True, check=True).stdout
+        with open(binary(), "rb") as program:
+            self.image = program.read()
 
     def test_console_program_needing_only_system_dlls(self):
         file_format, architecture, magic = self.format
@@ -269,6 +279,33 @@ class Executable(unittest.TestCase):
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", self.headers)}
         self.assertLessEqual(dlls, self.ALLOWED_DLLS)
         self.assertIn("msvcrt.dll", dlls)
+
+    def test_manifest_and_version_resources(self):
+        # Resource types 0x18 (manifest) and 0x10 (version), each as ID 1.
+        for kind in ("18", "10"):
+            entry = rf"Entry: ID: 0x0000{kind}, .*\n.*\n\w+ +Entry: ID: 0x000001,"
+            self.assertTrue(re.search(entry, self.headers), f"no resource of type 0x{kind}, ID 1")
+        manifest = re.search(rb"<assembly .*</assembly>", self.image, re.DOTALL)
+        self.assertIsNotNone(manifest, "no manifest")
+        self.assertNotIn(b"activeCodePage", manifest.group(), "pipe output must stay ANSI")
+        root = ElementTree.fromstring(manifest.group())
+        settings = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+        self.assertEqual(root.findtext(f".//{settings}longPathAware"), "true")
+        supported = root.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")
+        self.assertEqual({entry.get("Id") for entry in supported}, self.SUPPORTED_OS)
+        level = root.find(".//{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel")
+        self.assertEqual(level.get("level"), "asInvoker")
+
+        version = os.environ["FILEHOLDER_VERSION"]
+        major, minor, patch, tweak = ([int(part) for part in version.split(".")] + [0] * 3)[:4]
+        numbers = struct.pack("<2I", major << 16 | minor, patch << 16 | tweak)
+        # VS_FIXEDFILEINFO: signature, layout version, then file and product versions.
+        fixed = struct.pack("<2I", 0xFEEF04BD, 0x10000) + numbers * 2
+        self.assertTrue(fixed in self.image, f"no fixed version information for {version}")
+        for key in ("FileVersion", "ProductVersion"):
+            entry = (re.escape(f"{key}\0".encode("utf-16-le")) + b"(\0\0)?"
+                     + re.escape(f"{version}\0".encode("utf-16-le")))
+            self.assertTrue(re.search(entry, self.image), f"no {key} string {version}")
 
 
 if __name__ == "__main__":
