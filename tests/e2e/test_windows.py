@@ -1,20 +1,28 @@
-"""End-to-end tests of the 32-bit fileholder.exe under Wine: real Windows processes.
+"""End-to-end tests of fileholder.exe under Wine: real Windows processes.
 
-CTest runs them with FILEHOLDER_BINARY (the .exe), FILEHOLDER_LOCKER (the
-helper that locks a file, tests/windows/hold_exclusive.cpp) and
-FILEHOLDER_WINE_PREFIX_FILE (where tests/windows/wine_prefix.py wrote the
-path of the prefix it set up for this run).
+CTest runs them with FILEHOLDER_BINARY (the .exe, 32- or 64-bit),
+FILEHOLDER_WINDOWS_BITS (which of the two), FILEHOLDER_WINE (the Wine loader
+that runs it), FILEHOLDER_LOCKER (the helper that locks a file,
+tests/windows/hold_exclusive.cpp) and FILEHOLDER_WINE_PREFIX_FILE (where
+tests/windows/wine_prefix.py wrote the path of the prefix it set up for this
+run).
 """
 
 import os
 import re
 import shlex
+import struct
 import subprocess
+import sys
 import time
 import unittest
+from xml.etree import ElementTree
 
 from cases import ARGUMENT_CASES, PROMPT_CASES
 from runner import DONE, PATIENCE, Case, binary, need_tool, start_line
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
+from wine_prefix import wine_loader  # noqa: E402
 
 CRLF = b"\r\n"
 
@@ -32,13 +40,14 @@ class WineCase(Case):
 
     def setUp(self):
         super().setUp()
-        self.launcher = (need_tool(self, "wine"),)
+        loader, settings = wine_loader()
+        self.launcher = (need_tool(self, loader),)
         state_file = os.environ.get("FILEHOLDER_WINE_PREFIX_FILE", "")
         if not os.path.isfile(state_file):
             skip_or_fail(self, "no Wine prefix: run these tests through CTest")
         with open(state_file) as state:
             prefix = state.read().strip()
-        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", **settings)
 
     def run_fileholder(self, args, **options):
         options.setdefault("env", self.env)
@@ -173,6 +182,8 @@ class WindowsCalls(WineCase):
 
     TRACED = ["msvcrt.setvbuf", "winmm.timeBeginPeriod", "winmm.timeEndPeriod",
               "msvcrt.fopen", "kernel32.Sleep"]
+    # Arguments and results are hex without 0x, at least 8 digits, for 32- and
+    # 64-bit programs alike; only pointers are wider in a 64-bit one.
     CALL = re.compile(r"^(\d+\.\d+):(\w+):(Call|Ret) +(\w+)\.(\w+)\((.*?)\)(?: retval=(\w+))?")
     # Not a measurement: only a program that waits far longer than 1 ms
     # between attempts, such as one on the default 15.6 ms tick, falls short.
@@ -237,21 +248,64 @@ class WindowsCalls(WineCase):
 
 
 class Executable(unittest.TestCase):
-    """The .exe itself, as objdump reads its headers."""
+    """The .exe itself: its headers as objdump reads them, and its resources."""
 
     ALLOWED_DLLS = {"kernel32.dll", "msvcrt.dll", "winmm.dll"}
+    # By the build's bits: objdump, file format, architecture, optional header magic.
+    FORMATS = {
+        "32": ("i686-w64-mingw32-objdump", "pei-i386", "i386", r"010b\s+\(PE32\)"),
+        "64": ("x86_64-w64-mingw32-objdump", "pei-x86-64", "i386:x86-64", r"020b\s+\(PE32\+\)"),
+    }
+    # Vista, 7, 8, 8.1, and 10 and 11.
+    SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
-    def test_32_bit_console_program_needing_only_system_dlls(self):
-        objdump = need_tool(self, "i686-w64-mingw32-objdump")
-        headers = subprocess.run([objdump, "-f", "-p", binary()], capture_output=True,
-                                 text=True, check=True).stdout
-        self.assertIn("file format pei-i386", headers)
-        self.assertRegex(headers, r"architecture: i386\b")
-        self.assertRegex(headers, r"Magic\s+010b\s+\(PE32\)")
-        self.assertRegex(headers, r"Subsystem\s+00000003\s+\(Windows CUI\)")
-        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
+    def setUp(self):
+        objdump, *self.format = self.FORMATS[os.environ.get("FILEHOLDER_WINDOWS_BITS", "32")]
+        self.headers = subprocess.run([need_tool(self, objdump), "-f", "-p", binary()],
+                                      capture_output=True, text=True, check=True).stdout
+        with open(binary(), "rb") as program:
+            self.image = program.read()
+
+    def test_console_program_needing_only_system_dlls(self):
+        file_format, architecture, magic = self.format
+        self.assertIn(f"file format {file_format}\n", self.headers)
+        self.assertIn(f"architecture: {architecture}, ", self.headers)
+        self.assertRegex(self.headers, r"Magic\s+" + magic)
+        self.assertRegex(self.headers, r"Subsystem\s+00000003\s+\(Windows CUI\)")
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", self.headers)}
         self.assertLessEqual(dlls, self.ALLOWED_DLLS)
         self.assertIn("msvcrt.dll", dlls)
+
+    def test_manifest_and_version_resources(self):
+        # Resource types 0x18 (manifest) and 0x10 (version), each as ID 1.
+        for kind in ("18", "10"):
+            entry = rf"Entry: ID: 0x0000{kind}, .*\n.*\n\w+ +Entry: ID: 0x000001,"
+            self.assertTrue(re.search(entry, self.headers), f"no resource of type 0x{kind}, ID 1")
+        manifest = re.search(rb"<assembly .*</assembly>", self.image, re.DOTALL)
+        self.assertIsNotNone(manifest, "no manifest")
+        self.assertNotIn(b"activeCodePage", manifest.group(), "pipe output must stay ANSI")
+        root = ElementTree.fromstring(manifest.group())
+        settings = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+        self.assertEqual(root.findtext(f".//{settings}longPathAware"), "true")
+        supported = root.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")
+        self.assertEqual({entry.get("Id") for entry in supported}, self.SUPPORTED_OS)
+        level = root.find(".//{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel")
+        self.assertEqual(level.get("level"), "asInvoker")
+
+        version = os.environ["FILEHOLDER_VERSION"]
+        major, minor, patch, tweak = ([int(part) for part in version.split(".")] + [0] * 3)[:4]
+        numbers = struct.pack("<2I", major << 16 | minor, patch << 16 | tweak)
+        # VS_FIXEDFILEINFO: signature, layout version, then file and product versions.
+        fixed = struct.pack("<2I", 0xFEEF04BD, 0x10000) + numbers * 2
+        self.assertTrue(fixed in self.image, f"no fixed version information for {version}")
+        for key in ("FileVersion", "ProductVersion"):
+            entry = (re.escape(f"{key}\0".encode("utf-16-le")) + b"(\0\0)?"
+                     + re.escape(f"{version}\0".encode("utf-16-le")))
+            self.assertTrue(re.search(entry, self.image), f"no {key} string {version}")
 
 
 if __name__ == "__main__":

@@ -9,7 +9,10 @@ path to STATE_FILE, where the tests read it. shutdown ends that prefix's
 wineserver, with every Windows process still in it, and removes the folder
 and STATE_FILE.
 
-Without Wine, boot skips (exit code 77), or fails when CI=true.
+FILEHOLDER_WINE names the Wine loader that fits the build: "wine" (the
+default) for the 32-bit program, /usr/lib/wine/wine64 for the 64-bit one.
+The prefix is set up with that loader, and the tests start every Windows
+program with it. Without Wine, boot skips (exit code 77), or fails when CI=true.
 """
 
 import os
@@ -24,12 +27,21 @@ LINGER_SECONDS = 60
 ENVIRONMENT = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
+def wine_loader():
+    """The Wine loader for the build under test, and the settings it needs."""
+    loader = os.environ.get("FILEHOLDER_WINE") or "wine"
+    # Called directly, a loader must also start Wine's own processes (cmd's
+    # children, the services): the wine script would pick the 32-bit one.
+    return loader, ({} if loader == "wine" else {"WINELOADER": loader})
+
+
 def wine_environment(prefix):
-    return dict(os.environ, WINEPREFIX=prefix, **ENVIRONMENT)
+    return dict(os.environ, WINEPREFIX=prefix, **ENVIRONMENT, **wine_loader()[1])
 
 
 def boot(state_file):
-    missing = [tool for tool in ("wine", "wineboot", "wineserver") if not shutil.which(tool)]
+    loader = wine_loader()[0]
+    missing = [tool for tool in (loader, "wineserver") if not shutil.which(tool)]
     if missing:
         print(f"{', '.join(missing)} not installed: the Windows tests cannot run", flush=True)
         return 1 if os.environ.get("CI") == "true" else SKIPPED
@@ -39,7 +51,7 @@ def boot(state_file):
     with open(state_file, "w") as state:
         state.write(prefix)
     environment = wine_environment(prefix)
-    subprocess.run(["wineboot", "-i"], env=environment, check=True, timeout=240,
+    subprocess.run([loader, "wineboot", "-i"], env=environment, check=True, timeout=240,
                    stdin=subprocess.DEVNULL)
     # wineboot returns before the prefix's setup is written out in full.
     subprocess.run(["wineserver", "-w"], env=environment, check=True, timeout=120)
@@ -51,7 +63,7 @@ def boot(state_file):
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", f"-p{LINGER_SECONDS}"], env=environment, check=True, timeout=60,
                    **quiet)
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=environment, check=True, timeout=120, **quiet)
+    subprocess.run([loader, "cmd", "/c", "exit"], env=environment, check=True, timeout=120, **quiet)
     print(f"Wine prefix ready: {prefix}")
     return 0
 
