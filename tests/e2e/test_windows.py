@@ -19,7 +19,7 @@ import unittest
 from xml.etree import ElementTree
 
 from cases import ARGUMENT_CASES, PROMPT_CASES
-from runner import DONE, PATIENCE, Case, binary, need_tool, start_line
+from runner import DONE, PATIENCE, PROMPT, Case, binary, need_tool, start_line
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
 from wine_prefix import wine_loader  # noqa: E402
@@ -70,8 +70,12 @@ class WineCase(Case):
 
 class ArgumentPath(WineCase):
     CASES = ARGUMENT_CASES + [
-        # Longer than any Windows path: cut, shown, and never opened.
-        ("cut_to_1023", ["n" * 1500], [], "n" * 1023, False),
+        # One component longer than any Windows allows: shown whole, never opened.
+        ("too_long_for_the_system", ["n" * 1500], [], "n" * 1500, False),
+        # Any name opens; on a pipe the start line is in the ANSI code page,
+        # byte for byte what it always was.
+        ("cyrillic_and_cjk", ["файл-日本.txt"], ["файл-日本.txt"], b"????-??.txt", True),
+        ("ansi_name", ["café.txt"], ["café.txt"], b"caf\xe9.txt", True),
     ]
 
     # label, argument, files made first, names the start line may show, held.
@@ -140,10 +144,51 @@ class FileBecomesOpenable(WineCase):
 class PromptPath(WineCase):
     CASES = PROMPT_CASES + [
         ("leading_and_inner_spaces_kept", b"  a b\r\n", "  a b", True),
+        # Piped names are UTF-8 when they are valid UTF-8, else ANSI.
+        ("ansi_bytes", b"caf\xe9.txt\r\n", ("café.txt", b"caf\xe9.txt"), True),
+        ("utf8_bytes", "café.txt\r\n".encode(), ("café.txt", b"caf\xe9.txt"), True),
+        ("utf8_cyrillic", "файл.txt\r\n".encode(), ("файл.txt", b"????.txt"), True),
     ]
+
+    # label, arguments, line typed at the console, name it shows and holds.
+    CONSOLE = [
+        ("ascii_typed", [], "typed.txt", "typed.txt"),
+        ("accent_typed", [], "café.txt", "café.txt"),
+        ("cyrillic_typed", [], "файл.txt", "файл.txt"),
+        ("cyrillic_and_cjk_argument", ["файл-日本.txt"], None, "файл-日本.txt"),
+    ]
+    # Wine's console draws on the terminal: it hides and shows the cursor,
+    # clears to the line end, and may move the cursor instead of writing spaces.
+    DRAWING = re.compile(rb"\x1b\[\?25[lh]|\x1b\[K|\x1b\[(\d*)C")
+
+    def shown(self, run, expected):
+        """What the terminal shows, as text, once it equals expected or time is up."""
+        def screen():
+            text = self.DRAWING.sub(lambda m: b" " * int(m.group(1) or 1) if m.group(1) else b"",
+                                    run.output)
+            return text.replace(b"\r\r\n", b"\n").replace(b"\r\n", b"\n")
+        deadline = time.monotonic() + PATIENCE
+        while screen() != expected and time.monotonic() < deadline:
+            run.stays_quiet(0.1)
+        return screen()
 
     def test_from_pipe(self):
         self.check_prompt(self.CASES)
+
+    def test_at_the_console(self):
+        for label, args, typed, name in self.CONSOLE:
+            with self.subTest(label):
+                self.setUp()
+                self.make_file(name)
+                run = self.run_fileholder(args, stdin="pty")
+                expected = b""
+                if typed is not None:
+                    expected = PROMPT + typed.encode() + b"\n"
+                    self.assertEqual(self.shown(run, PROMPT), PROMPT)
+                    run.type(typed.encode() + b"\r")
+                expected += start_line(name) + DONE
+                self.assertEqual(self.shown(run, expected), expected)
+                self.assertTrue(run.alive())
 
 
 class WhileHolding(WineCase):
@@ -180,11 +225,13 @@ class WhileHolding(WineCase):
 class WindowsCalls(WineCase):
     """What the program asks of Windows, read from Wine's trace of its calls."""
 
-    TRACED = ["msvcrt.setvbuf", "winmm.timeBeginPeriod", "winmm.timeEndPeriod",
-              "msvcrt.fopen", "kernel32.Sleep"]
+    TRACED = ["winmm.timeBeginPeriod", "winmm.timeEndPeriod", "msvcrt._wfopen", "kernel32.Sleep",
+              "kernel32.WaitForSingleObject", "kernel32.FindFirstChangeNotificationW",
+              "kernel32.FindNextChangeNotification", "kernel32.FindCloseChangeNotification"]
     # Arguments and results are hex without 0x, at least 8 digits, for 32- and
     # 64-bit programs alike; only pointers are wider in a 64-bit one.
-    CALL = re.compile(r"^(\d+\.\d+):(\w+):(Call|Ret) +(\w+)\.(\w+)\((.*?)\)(?: retval=(\w+))?")
+    CALL = re.compile(r"^(\d+\.\d+):(\w+):(Call|Ret) +(\w+)\.(\w+)\((.*?)\)"
+                      r"(?: retval=(\w+))? ret=(\w+)")
     # Not a measurement: only a program that waits far longer than 1 ms
     # between attempts, such as one on the default 15.6 ms tick, falls short.
     MIN_ATTEMPTS_PER_SECOND = 200
@@ -214,33 +261,44 @@ class WindowsCalls(WineCase):
                               if match])
 
     def check_calls(self, calls):
-        # (time, thread, Call or Ret, module, function, arguments, result).
-        # Wine's start-up may call Sleep on a thread of its own before main.
-        main_thread = next(call[1] for call in calls if call[4] == "setvbuf")
-        calls = [call for call in calls if call[1] == main_thread]
-        made = [(float(stamp), function, args) for stamp, _, kind, _, function, args, _ in calls
+        # (time, thread, Call or Ret, module, function, arguments, result, caller).
+        # Only the program's own calls count: Wine calls some of these itself,
+        # on other threads and from its own code, which lies far from the .exe.
+        first = next(call for call in calls if call[4] == "timeBeginPeriod")
+        calls = [call for call in calls if call[1] == first[1]
+                 and abs(int(call[7], 16) - int(first[7], 16)) < 0x100000]
+        made = [(float(stamp), function, args) for stamp, _, kind, _, function, args, _, _ in calls
                 if kind == "Call"]
+        returned = [(function, result) for _, _, kind, _, function, _, result, _ in calls
+                    if kind == "Ret"]
         names = [function for _, function, _ in made]
-        self.assertEqual(names[:3], ["setvbuf", "timeBeginPeriod", "fopen"],
-                         "the 1 ms tick must be asked for before the first attempt")
-        self.assertRegex(made[0][2], r",00000004,", "standard output must be unbuffered (_IONBF)")
-        self.assertEqual(made[1][2], "00000001")
-        opened = [result for _, _, kind, _, function, _, result in calls
-                  if kind == "Ret" and function == "fopen"]
+        self.assertEqual(names[:3], ["timeBeginPeriod", "_wfopen", "FindFirstChangeNotificationW"],
+                         "the 1 ms tick comes before the first attempt, the watch after it")
+        self.assertEqual(made[0][2], "00000001")
+        # Names and attribute and permission changes, in the name's folder.
+        self.assertRegex(made[2][2], r'L"\.",00000000,00000105$')
+        watch = next(result for function, result in returned
+                     if function == "FindFirstChangeNotificationW")
+        opened = [result for function, result in returned if function == "_wfopen"]
         self.assertTrue(all(result == "00000000" for result in opened[:-1]))
         self.assertNotEqual(opened[-1], "00000000")
-        last_open = len(names) - 1 - names[::-1].index("fopen")
-        polling, holding = made[2:last_open + 1], made[last_open + 1:]
-        for i, (_, function, args) in enumerate(polling):
-            if i % 2:
-                self.assertEqual((function, args), ("Sleep", "00000001"))
+        last_open = len(names) - 1 - names[::-1].index("_wfopen")
+        polling, holding = made[3:last_open + 1], made[last_open + 1:]
+        pauses = []
+        for stamp, function, args in polling:
+            if function == "_wfopen":
+                self.assertRegex(args, r'L"node",\w+ L"rb"$')
+            elif function == "FindNextChangeNotification":
+                self.assertEqual(args, watch)
             else:
-                self.assertEqual(function, "fopen")
-                self.assertRegex(args, r'"node",\w+ "rb"$')
+                self.assertIn((function, args), [("WaitForSingleObject", f"{watch},00000001"),
+                                                 ("Sleep", "00000001")])
+                pauses.append(stamp)
+        self.assertIn("WaitForSingleObject", names, "no wait on the folder's changes")
         self.assertEqual([(function, args) for _, function, args in holding],
-                         [("timeEndPeriod", "00000001"), ("Sleep", "ffffffff")],
-                         "the tick must be given back before the idle wait, once")
-        pauses = [stamp for stamp, function, _ in polling if function == "Sleep"]
+                         [("FindCloseChangeNotification", watch), ("timeEndPeriod", "00000001"),
+                          ("Sleep", "ffffffff")],
+                         "the watch and the tick are given back before the idle wait, once")
         self.assertGreater(len(pauses), 10)
         rate = (len(pauses) - 1) / (pauses[-1] - pauses[0])
         print(f"\nattempts per second under Wine, traced: {rate:.0f}")
