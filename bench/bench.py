@@ -11,13 +11,15 @@ second.
 
     python3 bench/bench.py [--quick] [--fileholder PATH] [--data DIR]
 
-Prints a Markdown table and a one-line summary. The full run checks
-fileholder's targets and exits 1 when one is missed; --quick only smoke-tests
-the whole procedure in some seconds.
+Prints a Markdown table and a one-line summary. Every figure is checked to be
+present and sane: exit status 2 when one is missing or broken. The full run
+also checks fileholder's targets and exits 1 when one is missed; --quick is a
+smoke run of the whole procedure in some seconds and does not judge targets.
 """
 
 import argparse
 import ctypes
+import math
 import os
 import random
 import select
@@ -320,6 +322,45 @@ def precise_sleep(seconds):
 
 
 
+def broken_figures(figures):
+    """What is missing or not a sane number among the figures: (label, value,
+    lowest, highest, lowest allowed) tuples. Says nothing of targets."""
+    problems = []
+    for label, value, low, high, low_allowed in figures:
+        if not isinstance(value, (int, float)) or not math.isfinite(value):
+            problems.append(f"{label} is {value!r}")
+        elif value < low or value > high or (value == low and not low_allowed):
+            problems.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
+    return problems
+
+
+def positive(label, value):
+    return (label, value, 0, math.inf, False)
+
+
+def at_least_zero(label, value):
+    return (label, value, 0, math.inf, True)
+
+
+def share(label, value):
+    return (label, value, 0, 1, True)
+
+
+def latency_figures(where, latency, subjects, trials):
+    figures = []
+    for subject in subjects:
+        values = latency.get(subject, [])
+        figures.append((f"{subject}: {where} trials", len(values), trials, trials, True))
+        figures += [positive(f"{subject}: {where} latency", value) for value in values]
+    return figures
+
+
+def catch_figures(catch, lived, subjects, lifetimes):
+    figures = [share(f"{s}: caught, lives {ms} ms", catch.get(s, {}).get(ms))
+               for s in subjects for ms in lifetimes]
+    return figures + [positive(f"lifetime {ms} ms as measured", lived.get(ms)) for ms in lifetimes]
+
+
 def measure(options, work):
     """Runs every measurement; returns the figures by name."""
     quick = options.quick
@@ -347,6 +388,26 @@ def measure(options, work):
     got["start"] = bench.start_up(5 if quick else 40)
     got["busy_runs"] = bench.busy_runs
     return got
+
+
+def check_figures(got):
+    """Every figure present and sane; the list of what is not."""
+    subjects = got["subjects"]
+    figures = latency_figures("quiet", got["latency"], subjects, got["trials"])
+    figures += latency_figures("busy folder", got["busy_latency"], got["busy_subjects"], got["trials"])
+    figures += catch_figures(got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += [at_least_zero(f"{s}: CPU polling", got["cpu"].get(s)) for s in subjects]
+    figures.append(positive("sleep floor: CPU", got["cpu"].get("sleep floor")))
+    figures += [at_least_zero(f"{s}: CPU polling, busy folder", got["busy_cpu"].get(s))
+                for s in got["busy_subjects"]]
+    figures.append(at_least_zero("fileholder: wake-ups/s polling", got["wakeups_polling"]))
+    figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
+    figures += [positive(f"{s}: peak resident", v) for s in subjects for v in got["peak"].get(s) or [None]]
+    figures += [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects]
+    figures.append(positive("busy folder: periods run", len(got["busy_runs"])))
+    for made, seconds in got["busy_runs"]:
+        figures += [positive("busy folder: files made", made), positive("busy folder: seconds", seconds)]
+    return broken_figures(figures)
 
 
 def report(got, data):
@@ -438,8 +499,15 @@ def main():
     work = tempfile.mkdtemp(prefix="fileholder-bench-")
     try:
         got = measure(options, work)
+    except (RuntimeError, OSError, subprocess.CalledProcessError) as failure:
+        print(f"broken: the measurement failed: {failure}")
+        return 2
     finally:
         shutil.rmtree(work, ignore_errors=True)
+    problems = check_figures(got)
+    if problems:
+        print("broken: " + "; ".join(problems))
+        return 2
     missed = report(got, options.data)
     return 0 if options.quick or not missed else 1
 
