@@ -3,17 +3,29 @@
 
 Subjects, run interleaved round by round so that drift of the machine hits all
 alike: fileholder itself, a Python polling loop, a shell polling loop, and an
-inotify watcher (the event-driven floor that polling can only approach).
+inotify watcher (the event-driven floor that polling can only approach). A
+bare 1 ms sleep loop is measured in the same rounds for CPU: fileholder's CPU
+is judged against it. Some figures are taken again in a busy folder, where
+another process (busy_folder.c) creates and deletes 10,000 other files a
+second.
 
     python3 bench/bench.py [--quick] [--fileholder PATH] [--data DIR]
+                           [--windows EXE [--wine LOADER]]
 
-Prints a Markdown table and a one-line summary. The full run checks
-fileholder's targets and exits 1 when one is missed; --quick only smoke-tests
-the whole procedure in a few seconds.
+Prints a Markdown table and a one-line summary. Every figure is checked to be
+present and sane: exit status 2 when one is missing or broken. The full run
+also checks fileholder's targets and exits 1 when one is missed; --quick is a
+smoke run of the whole procedure in some seconds and does not judge targets.
+
+--windows adds the Windows program, run as `LOADER EXE NAME` (LOADER is `wine`
+unless --wine names another; set WINEPREFIX and, for wine64, WINELOADER in the
+environment). It is measured for latency and the catch rate of 0.5 ms and 1 ms
+files only, printed as its own table, and is indicative: no targets.
 """
 
 import argparse
 import ctypes
+import math
 import os
 import random
 import select
@@ -27,6 +39,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
+WINDOWS_LIFETIMES_MS = (0.5, 1)
+BUSY_FILES_PER_SECOND = 10000
+WINDOWS = "Windows program"
 TICKS = os.sysconf("SC_CLK_TCK")
 LIBC = ctypes.CDLL(None, use_errno=True)
 PR_SET_TIMERSLACK, PR_GET_TIMERSLACK = 29, 30
@@ -60,22 +75,25 @@ wait
 class Subject:
     """One running subject: a process in its own group, its output lines."""
 
-    def __init__(self, command, name):
+    def __init__(self, command, name, extra=()):
         self.started = time.perf_counter_ns()
-        self.process = subprocess.Popen(command + [name], stdout=subprocess.PIPE,
+        self.process = subprocess.Popen(command + [name, *extra], stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                         start_new_session=True)
         self.fd = self.process.stdout.fileno()
         self.buffer = b""
+        self.last_line = ""
 
     def wait_line(self, prefix, timeout):
-        """The time the line starting with prefix arrived, or None."""
+        """The time the line starting with prefix arrived, or None. Matching
+        the start alone also takes the Windows program's CR LF lines."""
         deadline = time.monotonic() + timeout
         while True:
             lines = self.buffer.split(b"\n")
             for index, line in enumerate(lines[:-1]):
                 if line.startswith(prefix):
                     self.buffer = b"\n".join(lines[index + 1:])
+                    self.last_line = line.decode(errors="replace")
                     return self.arrived
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([self.fd], [], [], left)[0]:
@@ -116,12 +134,44 @@ class Subject:
         self.process.stdout.close()
 
 
+class BusyFolder:
+    """The other process that creates and deletes files in the folder while
+    the block runs. Each run's (files made, seconds) is added to runs."""
+
+    def __init__(self, binary, folder, runs):
+        self.binary, self.folder, self.runs = binary, folder, runs
+
+    def __enter__(self):
+        self.running = Subject([self.binary], self.folder, extra=[str(BUSY_FILES_PER_SECOND)])
+        if self.running.wait_line(b"- start", 10) is None:
+            self.running.stop()
+            raise RuntimeError("the busy folder did not start")
+        return self
+
+    def __exit__(self, failure, *_):
+        os.kill(self.running.process.pid, signal.SIGTERM)
+        reported = self.running.wait_line(b"- made", 10) is not None
+        words = self.running.last_line.split()  # "- made N files in S s"
+        self.running.stop()
+        if failure is None:
+            if not reported or len(words) != 7:
+                raise RuntimeError("the busy folder stopped without saying what it made")
+            self.runs.append((int(words[2]), float(words[5])))
+        return False
+
+
 class Bench:
-    def __init__(self, subjects, folder):
+    def __init__(self, subjects, folder, busy_binary):
         self.subjects = subjects
         self.commands = dict(subjects)  # the subjects and the references
         self.folder = folder
+        self.busy_binary = busy_binary
+        self.busy_runs = []  # (files made, seconds) of each busy period
+        self.start_timeout = {}  # seconds, for subjects slow to start
         self.counter = 0
+
+    def busy_folder(self):
+        return BusyFolder(self.busy_binary, self.folder, self.busy_runs)
 
     def fresh_name(self):
         self.counter += 1
@@ -138,20 +188,21 @@ class Bench:
 
     def start(self, subject, name):
         running = Subject(self.commands[subject], name)
-        if running.wait_line(b"- start", 10) is None:
+        if running.wait_line(b"- start", self.start_timeout.get(subject, 10)) is None:
             running.stop()
             raise RuntimeError(f"{subject} did not start")
         return running
 
-    def rounds(self, count):
+    def rounds(self, count, subjects=None):
         """Yields (round, subject) with the subjects in turn, round by round."""
         for number in range(count):
-            for subject in self.subjects:
+            for subject in subjects or self.subjects:
                 yield number, subject
 
-    def latency(self, trials):
-        results = {subject: [] for subject in self.subjects}
-        for _, subject in self.rounds(trials):
+    def latency(self, trials, subjects=None):
+        subjects = subjects or list(self.subjects)
+        results = {subject: [] for subject in subjects}
+        for _, subject in self.rounds(trials, subjects):
             name = self.fresh_name()
             running = self.start(subject, name)
             time.sleep(random.uniform(0.003, 0.008))  # a random phase of the poll
@@ -164,13 +215,16 @@ class Bench:
             results[subject].append((held - appeared) / 1e6)
         return results
 
-    def catch_rate(self, rounds):
-        caught = {subject: {ms: 0 for ms in LIFETIMES_MS} for subject in self.subjects}
-        lived = {ms: [] for ms in LIFETIMES_MS}
-        for _, subject in self.rounds(rounds):
+    def catch_rate(self, rounds, subjects=None, lifetimes=LIFETIMES_MS, wait=0.03):
+        """Share of files caught that live each lifetime; wait is how long a
+        held file may take to show its done line."""
+        subjects = subjects or list(self.subjects)
+        caught = {subject: {ms: 0 for ms in lifetimes} for subject in subjects}
+        lived = {ms: [] for ms in lifetimes}
+        for _, subject in self.rounds(rounds, subjects):
             name = self.fresh_name()
             running = self.start(subject, name)
-            for lifetime in random.sample(LIFETIMES_MS, len(LIFETIMES_MS)):
+            for lifetime in random.sample(lifetimes, len(lifetimes)):
                 time.sleep(random.uniform(0.003, 0.008))
                 # The creator sleeps rather than spins: a spinning creator keeps
                 # a woken subject off its processor and measures the scheduler.
@@ -178,7 +232,7 @@ class Bench:
                 precise_sleep(lifetime / 1000)
                 os.unlink(name)
                 lived[lifetime].append((time.perf_counter_ns() - appeared) / 1e6)
-                if running.wait_line(b"- done", 0.03) is not None:
+                if running.wait_line(b"- done", wait) is not None:
                     caught[subject][lifetime] += 1
                     running.stop()
                     running = self.start(subject, name)
@@ -186,20 +240,31 @@ class Bench:
         shares = {s: {ms: n / rounds for ms, n in by.items()} for s, by in caught.items()}
         return shares, {ms: statistics.median(v) for ms, v in lived.items()}
 
-    def polling_cost(self, rounds, seconds):
-        """CPU share of one core while polling, for the references too."""
-        cpu = {subject: [] for subject in self.commands}
-        for _, subject in ((n, s) for n in range(rounds) for s in self.commands):
-            running = self.start(subject, self.fresh_name())
-            time.sleep(0.3)
-            cpu_before, at_before = running.cpu_ns(), time.perf_counter_ns()
-            time.sleep(seconds)
-            spent = running.cpu_ns() - cpu_before
-            cpu[subject].append(spent / (time.perf_counter_ns() - at_before))
-            running.stop()
-        return {s: statistics.mean(v) for s, v in cpu.items()}
+    def cpu_share(self, subject, seconds):
+        """CPU share of one core while polling a name that never appears."""
+        running = self.start(subject, self.fresh_name())
+        time.sleep(0.3)
+        cpu_before, at_before = running.cpu_ns(), time.perf_counter_ns()
+        time.sleep(seconds)
+        spent = running.cpu_ns() - cpu_before
+        running.stop()
+        return spent / (time.perf_counter_ns() - at_before)
 
-    def attempts_per_second(self, seconds):
+    def polling_cost(self, rounds, seconds, busy_subjects):
+        """CPU shares in a quiet folder, for the references too, and in the
+        busy folder for busy_subjects; each round has both."""
+        quiet = {subject: [] for subject in self.commands}
+        busy = {subject: [] for subject in busy_subjects}
+        for _ in range(rounds):
+            for subject in self.commands:
+                quiet[subject].append(self.cpu_share(subject, seconds))
+            with self.busy_folder():
+                for subject in busy_subjects:
+                    busy[subject].append(self.cpu_share(subject, seconds))
+        return ({s: statistics.mean(v) for s, v in quiet.items()},
+                {s: statistics.mean(v) for s, v in busy.items()})
+
+    def wakeups_polling(self, seconds):
         running = self.start("fileholder", self.fresh_name())
         time.sleep(0.3)
         before, at = running.status("voluntary_ctxt_switches"), time.perf_counter_ns()
@@ -237,6 +302,8 @@ class Bench:
             held = running.wait_line(b"- done", 10)
             running.stop()
             os.unlink(name)
+            if held is None:
+                raise RuntimeError(f"{subject} did not hold an existing file")
             times[subject].append((held - running.started) / 1e6)
         return {s: statistics.median(v) for s, v in times.items()}
 
@@ -264,81 +331,224 @@ def precise_sleep(seconds):
     LIBC.prctl(PR_SET_TIMERSLACK, default, 0, 0, 0)
 
 
+
+def broken_figures(figures):
+    """What is missing or not a sane number among the figures: (label, value,
+    lowest, highest, lowest allowed) tuples. Says nothing of targets."""
+    problems = []
+    for label, value, low, high, low_allowed in figures:
+        if not isinstance(value, (int, float)) or not math.isfinite(value):
+            problems.append(f"{label} is {value!r}")
+        elif value < low or value > high or (value == low and not low_allowed):
+            problems.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
+    return problems
+
+
+def positive(label, value):
+    return (label, value, 0, math.inf, False)
+
+
+def at_least_zero(label, value):
+    return (label, value, 0, math.inf, True)
+
+
+def share(label, value):
+    return (label, value, 0, 1, True)
+
+
+def latency_figures(where, latency, subjects, trials):
+    figures = []
+    for subject in subjects:
+        values = latency.get(subject, [])
+        figures.append((f"{subject}: {where} trials", len(values), trials, trials, True))
+        figures += [positive(f"{subject}: {where} latency", value) for value in values]
+    return figures
+
+
+def catch_figures(catch, lived, subjects, lifetimes):
+    figures = [share(f"{s}: caught, lives {ms} ms", catch.get(s, {}).get(ms))
+               for s in subjects for ms in lifetimes]
+    return figures + [positive(f"lifetime {ms} ms as measured", lived.get(ms)) for ms in lifetimes]
+
+
+def measure(options, work):
+    """Runs every measurement; returns the figures by name."""
+    quick = options.quick
+    subjects = {
+        "fileholder": [os.path.abspath(options.fileholder)],
+        "Python loop": [sys.executable, "-c", PYTHON_LOOP],
+        "shell loop": ["bash", "-c", SHELL_LOOP, "shell"],
+        "inotify (floor)": [build(work, "inotify_holder.c")],
+    }
+    bench = Bench(subjects, work, build(work, "busy_folder.c"))
+    bench.commands["sleep floor"] = [build(work, "sleep_floor.c")]
+    # The shell loop polls like the Python loop; in the busy folder it would
+    # only add its own cost.
+    busy_subjects = ["fileholder", "Python loop", "inotify (floor)"]
+    got = {"subjects": subjects, "busy_subjects": busy_subjects}
+    got["trials"] = 10 if quick else 250
+    got["latency"] = bench.latency(got["trials"])
+    with bench.busy_folder():
+        got["busy_latency"] = bench.latency(got["trials"], busy_subjects)
+    got["rounds"] = 3 if quick else 120
+    got["catch"], got["lived"] = bench.catch_rate(got["rounds"])
+    got["cpu"], got["busy_cpu"] = bench.polling_cost(1 if quick else 3, 0.5 if quick else 3, busy_subjects)
+    got["wakeups_polling"] = bench.wakeups_polling(0.5 if quick else 3)
+    got["wakeups"], got["peak"] = bench.holding(1 if quick else 7, 0.5 if quick else 1)
+    got["start"] = bench.start_up(5 if quick else 40)
+    got["busy_runs"] = bench.busy_runs
+    if options.windows:
+        # The Windows program's first start under Wine also starts the Wine
+        # server, which takes seconds; later starts take a tenth of one.
+        bench.commands[WINDOWS] = [options.wine, os.path.abspath(options.windows)]
+        bench.start_timeout[WINDOWS] = 60
+        got["windows_trials"] = 5 if quick else 100
+        got["windows_latency"] = bench.latency(got["windows_trials"], [WINDOWS])
+        got["windows_rounds"] = 3 if quick else 100
+        # Wine takes longer from the open to the line on the pipe.
+        got["windows_catch"], got["windows_lived"] = bench.catch_rate(
+            got["windows_rounds"], [WINDOWS], WINDOWS_LIFETIMES_MS, wait=0.3)
+    return got
+
+
+def check_figures(got):
+    """Every figure present and sane; the list of what is not."""
+    subjects = got["subjects"]
+    figures = latency_figures("quiet", got["latency"], subjects, got["trials"])
+    figures += latency_figures("busy folder", got["busy_latency"], got["busy_subjects"], got["trials"])
+    figures += catch_figures(got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += [at_least_zero(f"{s}: CPU polling", got["cpu"].get(s)) for s in subjects]
+    figures.append(positive("sleep floor: CPU", got["cpu"].get("sleep floor")))
+    figures += [at_least_zero(f"{s}: CPU polling, busy folder", got["busy_cpu"].get(s))
+                for s in got["busy_subjects"]]
+    figures.append(at_least_zero("fileholder: wake-ups/s polling", got["wakeups_polling"]))
+    figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
+    figures += [positive(f"{s}: peak resident", v) for s in subjects for v in got["peak"].get(s) or [None]]
+    figures += [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects]
+    figures.append(positive("busy folder: periods run", len(got["busy_runs"])))
+    for made, seconds in got["busy_runs"]:
+        figures += [positive("busy folder: files made", made), positive("busy folder: seconds", seconds)]
+    if "windows_latency" in got:
+        figures += latency_figures("Wine", got["windows_latency"], [WINDOWS], got["windows_trials"])
+        figures += catch_figures(got["windows_catch"], got["windows_lived"], [WINDOWS], WINDOWS_LIFETIMES_MS)
+    return broken_figures(figures)
+
+
+def report(got, data):
+    """Prints the tables and the summary; returns the targets missed."""
+    subjects, latency, busy_latency = got["subjects"], got["latency"], got["busy_latency"]
+    catch, lived, cpu, busy_cpu, peak = got["catch"], got["lived"], got["cpu"], got["busy_cpu"], got["peak"]
+    floor = cpu["sleep floor"]
+    made = sum(m for m, _ in got["busy_runs"])
+    busy_rate = made / sum(s for _, s in got["busy_runs"])
+    slowest = min(m / s for m, s in got["busy_runs"])
+
+    def relative(share):
+        return f"{share * 100:.2f} ({share / floor:.2f}×)"
+
+    rows = [
+        ("latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in latency.items()}),
+        ("latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in latency.items()}),
+        ("busy folder: latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in busy_latency.items()}),
+        ("busy folder: latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in busy_latency.items()}),
+        ("busy folder: latency max (ms)", {s: f"{max(v):.3f}" for s, v in busy_latency.items()}),
+    ]
+    for ms in LIFETIMES_MS:
+        rows.append((f"caught, lives {ms} ms ({lived[ms]:.2f})", {s: f"{catch[s][ms]:.0%}" for s in subjects}))
+    rows += [
+        ("CPU while polling, % of a core (× sleep floor)", {s: relative(cpu[s]) for s in subjects}),
+        ("busy folder: CPU while polling, % of a core (× sleep floor)", {s: relative(busy_cpu[s]) for s in busy_cpu}),
+        ("wake-ups/s while holding", {s: f"{got['wakeups'][s]:.1f}" for s in subjects}),
+        ("peak resident, median (range) (MiB)",
+         {s: f"{statistics.median(peak[s]) / 1024:.2f} ({min(peak[s]) / 1024:.2f}–{max(peak[s]) / 1024:.2f})"
+          for s in subjects}),
+        ("start-up to held (ms)", {s: f"{got['start'][s]:.2f}" for s in subjects}),
+    ]
+    print("| | " + " | ".join(subjects) + " |")
+    print("|---|" + "---:|" * len(subjects))
+    for label, values in rows:
+        print(f"| {label} | " + " | ".join(values.get(s, "—") for s in subjects) + " |")
+    print()
+    print(f"sleep floor (a bare 1 ms sleep loop): {floor * 100:.2f}% of a core; busy folder: "
+          f"{busy_rate:,.0f} files/s made and deleted (asked {BUSY_FILES_PER_SECOND:,}), "
+          f"over {len(got['busy_runs'])} periods, the slowest at {slowest:,.0f}")
+    print()
+
+    if "windows_latency" in got:
+        windows_latency, windows_catch = got["windows_latency"][WINDOWS], got["windows_catch"][WINDOWS]
+        print("| | Windows program under Wine |")
+        print("|---|---:|")
+        print(f"| latency p50 (ms) | {statistics.median(windows_latency):.3f} |")
+        print(f"| latency p99 (ms) | {percentile(windows_latency, 0.99):.3f} |")
+        for ms in WINDOWS_LIFETIMES_MS:
+            print(f"| caught, lives {ms} ms ({got['windows_lived'][ms]:.2f}) | {windows_catch[ms]:.0%} |")
+        print()
+
+    if data:
+        os.makedirs(data, exist_ok=True)
+        with open(os.path.join(data, "catch_rate.dat"), "w") as out:
+            out.write("lifetime_ms " + " ".join(f'"{s}"' for s in subjects) + "\n")
+            for ms in LIFETIMES_MS:
+                out.write(f"{ms} " + " ".join(f"{catch[s][ms] * 100:.1f}" for s in subjects) + "\n")
+
+    me = "fileholder"
+    p50, p99 = statistics.median(latency[me]), percentile(latency[me], 0.99)
+    busy_p99 = percentile(busy_latency[me], 0.99)
+    # The busy folder is judged at p99, not max: a single trial can be held
+    # up by the scheduler on a loaded machine whatever the design, and the
+    # max is shown beside it.
+    checks = {
+        "p50 <= 0.15 ms": p50 <= 0.15,
+        "p99 <= 0.5 ms": p99 <= 0.5,
+        "0.2 ms caught >= 95%": catch[me][0.2] >= 0.95,
+        "all >= 0.5 ms caught": all(catch[me][ms] == 1 for ms in LIFETIMES_MS if ms >= 0.5),
+        "CPU <= 1.3x the sleep floor": cpu[me] <= 1.3 * floor,
+        "busy folder CPU <= 2.5x the sleep floor": busy_cpu[me] <= 2.5 * floor,
+        "busy folder p99 <= 1.0 ms": busy_p99 <= 1.0,
+        "0 wake-ups": got["wakeups"][me] == 0,
+        "peak <= 1.5 MiB": statistics.median(peak[me]) <= 1536,
+        "start-up <= 2 ms": got["start"][me] <= 2,
+        # Not fileholder's: without the load the busy-folder figures mean little.
+        f"busy folder made >= 90% of {BUSY_FILES_PER_SECOND:,} files/s": busy_rate >= 0.9 * BUSY_FILES_PER_SECOND,
+    }
+    missed = [label for label, ok in checks.items() if not ok]
+    print(f"summary: fileholder p50 {p50:.3f} ms, p99 {p99:.3f} ms, busy folder p99 {busy_p99:.3f} ms "
+          f"(max {max(busy_latency[me]):.3f}), 0.2 ms files caught {catch[me][0.2]:.0%}, "
+          f"CPU {cpu[me] * 100:.2f}% of a core = {cpu[me] / floor:.2f}× the sleep floor "
+          f"({floor * 100:.2f}%), busy folder {busy_cpu[me] / floor:.2f}×, "
+          f"{got['wakeups_polling']:.0f} wake-ups/s polling, {got['wakeups'][me]:.1f} holding, "
+          f"{statistics.median(peak[me]) / 1024:.2f} MiB peak, start-up {got['start'][me]:.2f} ms, "
+          f"busy folder {busy_rate:,.0f} files/s; "
+          + ("all targets met" if not missed else "missed: " + ", ".join(missed)))
+    return missed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="a small run, for a smoke test")
     parser.add_argument("--fileholder", default=os.path.join(HERE, "..", "build", "release", "fileholder"))
     parser.add_argument("--data", help="write catch_rate.dat here, for the plot")
+    parser.add_argument("--windows", metavar="EXE", help="also measure this Windows program under Wine")
+    parser.add_argument("--wine", metavar="LOADER", default="wine", help="runs --windows (default: wine)")
     options = parser.parse_args()
+    # Found before the Linux measurements, not after them.
+    if options.windows and not (os.path.isfile(options.windows) and shutil.which(options.wine)):
+        parser.error(f"--windows needs an existing EXE and a loader to run it ({options.wine})")
 
     work = tempfile.mkdtemp(prefix="fileholder-bench-")
     try:
-        subjects = {
-            "fileholder": [os.path.abspath(options.fileholder)],
-            "Python loop": [sys.executable, "-c", PYTHON_LOOP],
-            "shell loop": ["bash", "-c", SHELL_LOOP, "shell"],
-            "inotify (floor)": [build(work, "inotify_holder.c")],
-        }
-        bench = Bench(subjects, work)
-        bench.commands["sleep floor"] = [build(work, "sleep_floor.c")]
-        quick = options.quick
-        latency = bench.latency(10 if quick else 250)
-        catch, lived = bench.catch_rate(3 if quick else 120)
-        cpu = bench.polling_cost(1 if quick else 3, 0.5 if quick else 3)
-        attempts = bench.attempts_per_second(0.5 if quick else 3)
-        wakeups, peak = bench.holding(1 if quick else 7, 0.5 if quick else 1)
-        start = bench.start_up(5 if quick else 40)
+        got = measure(options, work)
+    except (RuntimeError, OSError, subprocess.CalledProcessError) as failure:
+        print(f"broken: the measurement failed: {failure}")
+        return 2
     finally:
         shutil.rmtree(work, ignore_errors=True)
-
-    rows = [
-        ("latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in latency.items()}),
-        ("latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in latency.items()}),
-    ]
-    for ms in LIFETIMES_MS:
-        rows.append((f"caught, lives {ms} ms ({lived[ms]:.2f})", {s: f"{catch[s][ms]:.0%}" for s in subjects}))
-    rows += [
-        ("CPU while polling (% of a core)", {s: f"{cpu[s] * 100:.2f}" for s in subjects}),
-        ("wake-ups/s while holding", {s: f"{wakeups[s]:.1f}" for s in subjects}),
-        ("peak resident, median (range) (MiB)",
-         {s: f"{statistics.median(peak[s]) / 1024:.2f} ({min(peak[s]) / 1024:.2f}–{max(peak[s]) / 1024:.2f})"
-          for s in subjects}),
-        ("start-up to held (ms)", {s: f"{start[s]:.2f}" for s in subjects}),
-    ]
-    print("| | " + " | ".join(subjects) + " |")
-    print("|---|" + "---:|" * len(subjects))
-    for label, values in rows:
-        print(f"| {label} | " + " | ".join(values[s] for s in subjects) + " |")
-    print()
-
-    if options.data:
-        os.makedirs(options.data, exist_ok=True)
-        with open(os.path.join(options.data, "catch_rate.dat"), "w") as data:
-            data.write("lifetime_ms " + " ".join(f'"{s}"' for s in subjects) + "\n")
-            for ms in LIFETIMES_MS:
-                data.write(f"{ms} " + " ".join(f"{catch[s][ms] * 100:.1f}" for s in subjects) + "\n")
-
-    me = "fileholder"
-    p50, p99 = statistics.median(latency[me]), percentile(latency[me], 0.99)
-    checks = {
-        "p50 <= 0.65 ms": p50 <= 0.65,
-        "p99 <= 1.3 ms": p99 <= 1.3,
-        "p50 <= Python's": p50 <= statistics.median(latency["Python loop"]),
-        "all >= 2 ms caught": all(catch[me][ms] == 1 for ms in LIFETIMES_MS if ms >= 2),
-        "1 ms caught >= 90%": catch[me][1] >= 0.9,
-        "CPU <= 2%": cpu[me] <= 0.02,
-        "CPU <= 60% of Python's": cpu[me] <= 0.6 * cpu["Python loop"],
-        "0 wake-ups": wakeups[me] == 0,
-        "peak <= 1.5 MiB": statistics.median(peak[me]) <= 1536,
-        "start-up <= 2 ms": start[me] <= 2,
-    }
-    missed = [label for label, ok in checks.items() if not ok]
-    print(f"summary: fileholder p50 {p50:.3f} ms, p99 {p99:.3f} ms, {attempts:.0f} attempts/s, "
-          f"CPU {cpu[me] * 100:.2f}% of a core (a bare 1 ms sleep loop: "
-          f"{cpu['sleep floor'] * 100:.2f}%), {wakeups[me]:.1f} wake-ups/s holding, "
-          f"{statistics.median(peak[me]) / 1024:.2f} MiB peak, start-up {start[me]:.2f} ms; "
-          + ("all targets met" if not missed else "missed: " + ", ".join(missed)))
-    return 0 if quick or not missed else 1
+    problems = check_figures(got)
+    if problems:
+        print("broken: " + "; ".join(problems))
+        return 2
+    missed = report(got, options.data)
+    return 0 if options.quick or not missed else 1
 
 
 if __name__ == "__main__":

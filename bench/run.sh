@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The full benchmark: builds the release binary, runs every measurement,
-# keeps the table in bench/results/ and redraws docs/catch-rate.svg.
+# keeps the table in bench/results/ and redraws docs/catch-rate.svg. Its
+# arguments go to bench.py (for example --windows EXE --wine LOADER).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
