@@ -224,9 +224,17 @@ void wait_for_next_attempt(const char *name)
         return;
     }
     if (watched.busy) {
-        (void)nanosleep(&one_millisecond, nullptr);
-        watched.busy = read_events() == queued::other_names;
-        return;
+        // What came while the last pause was slept out: more of the same
+        // keeps the pauses plain; nothing new gives the fast path back.
+        const queued came = read_events();
+        if (came == queued::the_name) {
+            return;
+        }
+        if (came == queued::other_names) {
+            (void)nanosleep(&one_millisecond, nullptr);
+            return;
+        }
+        watched.busy = false;
     }
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);

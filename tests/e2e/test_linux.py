@@ -237,6 +237,8 @@ class SystemCalls(Case):
                 self.assertEqual(watch.group(1), instance)
                 watch_results.append(watch.group(2))
                 i += 1
+            if polling[i].startswith(f"read({instance}, "):
+                i += 1  # a busy folder's events, drained before a plain pause
             if self.SLEEP.match(polling[i]):
                 plain += 1
             else:
