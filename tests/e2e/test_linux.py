@@ -253,9 +253,11 @@ class SystemCalls(Case):
         self.assertGreater(plain, 10)
         self.assertGreater(watched, 10)
         self.assertGreater(opened_folders, 0)
-        done = "".join(re.findall(r'^write\(1, "(.*?)"', c)[0] for c in rest if c.startswith("write(1,"))
-        self.assertEqual(done, "- done, press CTRL-C when you want to quit\\n")
-        self.assertTrue(rest[0].startswith("write(1,"), "the done line comes first")
+        # Each message leaves whole, in one write.
+        self.assertRegex(calls[start], r'^write\(1, "- start fopen\(\) loop on sub/node\\n", 33\) += 33$')
+        self.assertEqual([c for c in rest if c.startswith("write(1,")],
+                         [rest[0]], "the done line comes first, in one write")
+        self.assertRegex(rest[0], r'^write\(1, "- done, press CTRL-C when you want to quit\\n", 43\) += 43$')
         # The watch is released after the done line, and only the file is held.
         idle = [c for c in rest if not c.startswith("write(1,")]
         self.assertRegex(idle[0], rf"^close\({instance}\) += 0$")

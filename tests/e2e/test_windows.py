@@ -226,6 +226,7 @@ class WindowsCalls(WineCase):
     """What the program asks of Windows, read from Wine's trace of its calls."""
 
     TRACED = ["winmm.timeBeginPeriod", "winmm.timeEndPeriod", "msvcrt._wfopen", "kernel32.Sleep",
+              "kernel32.WriteFile",
               "kernel32.WaitForSingleObject", "kernel32.FindFirstChangeNotificationW",
               "kernel32.FindNextChangeNotification", "kernel32.FindCloseChangeNotification"]
     # Arguments and results are hex without 0x, at least 8 digits, for 32- and
@@ -271,6 +272,10 @@ class WindowsCalls(WineCase):
                 if kind == "Call"]
         returned = [(function, result) for _, _, kind, _, function, _, result, _ in calls
                     if kind == "Ret"]
+        # Each message leaves whole, in one write: 30 and 44 bytes with CR LF.
+        writes = [args.split(",")[2] for _, function, args in made if function == "WriteFile"]
+        self.assertEqual(writes, ["0000001e", "0000002c"])
+        made = [call for call in made if call[1] != "WriteFile"]
         names = [function for _, function, _ in made]
         self.assertEqual(names[:3], ["timeBeginPeriod", "_wfopen", "FindFirstChangeNotificationW"],
                          "the 1 ms tick comes before the first attempt, the watch after it")
