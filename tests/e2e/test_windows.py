@@ -14,6 +14,7 @@ import shlex
 import struct
 import subprocess
 import sys
+import termios
 import time
 import unittest
 from xml.etree import ElementTree
@@ -172,6 +173,14 @@ class PromptPath(WineCase):
             run.stays_quiet(0.1)
         return screen()
 
+    def wait_for_raw_terminal(self, run):
+        """Wine's console takes the terminal out of line mode only once the
+        program reads; typed before that, Enter would arrive as a line feed."""
+        deadline = time.monotonic() + PATIENCE
+        while termios.tcgetattr(run.master)[3] & termios.ICANON:
+            self.assertLess(time.monotonic(), deadline, "the console never reads")
+            time.sleep(0.05)
+
     def test_from_pipe(self):
         self.check_prompt(self.CASES)
 
@@ -185,6 +194,7 @@ class PromptPath(WineCase):
                 if typed is not None:
                     expected = PROMPT + typed.encode() + b"\n"
                     self.assertEqual(self.shown(run, PROMPT), PROMPT)
+                    self.wait_for_raw_terminal(run)
                     run.type(typed.encode() + b"\r")
                 expected += start_line(name) + DONE
                 self.assertEqual(self.shown(run, expected), expected)
