@@ -2,7 +2,6 @@
 
 #include "console_line.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -28,12 +27,12 @@ constexpr std::size_t event_buffer_size = 4096;
 // The watch on the folder of the awaited name. Polling stays the guarantee
 // for what it cannot see; the watch only ends a pause early.
 struct folder_watch {
-    int instance = -1;   // the inotify descriptor, made at the first pause
-    int watch = -1;      // the folder's watch in it; -1 while there is none
-    const char *leaf;    // the last component of the name
-    char *folder;        // what comes before it
-    unsigned pauses = 0; // pauses since the watch was last tried
-    bool busy = false;   // other names keep changing: the pauses are plain
+    int instance = -1;          // the inotify descriptor, made at the first pause
+    int watch = -1;             // the folder's watch in it; -1 while there is none
+    const char *leaf = nullptr; // the last component of the name
+    char *folder = nullptr;     // what comes before it
+    unsigned pauses = 0;        // pauses since the watch was last tried
+    bool busy = false;          // other names keep changing: the pauses are plain
 };
 folder_watch watched;
 
