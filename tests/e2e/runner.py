@@ -18,8 +18,10 @@ import unittest
 
 PROMPT = b"- insert the name of the file to keep open\n  "
 DONE = b"- done, press CTRL-C when you want to quit\n"
-# Generous: only a broken program waits this long.
-PATIENCE = 15.0
+# Generous: only a broken program waits this long. Where starting the
+# program is slow, as for a 32-bit one under emulation, FILEHOLDER_PATIENCE
+# (seconds) gives it longer.
+PATIENCE = float(os.environ.get("FILEHOLDER_PATIENCE") or 15.0)
 # How long a program must stay silent before "no further output" is believed.
 QUIET = 0.3
 
