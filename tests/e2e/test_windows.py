@@ -248,6 +248,28 @@ class WhileHolding(WineCase):
         self.assertFalse(self.exists("moved.txt"), "not deleted")
 
 
+class Wow64Redirection(WineCase):
+    """On 64-bit Windows, as in Wine's 64-bit prefix, a 32-bit program's
+    C:\\Windows\\System32 is redirected to C:\\Windows\\SysWOW64 unless it turns
+    that off: the name given must still open the file it names."""
+
+    def test_system32_name_holds_the_file_in_system32(self):
+        windows = os.path.join(self.env["WINEPREFIX"], "drive_c", "windows")
+        self.assertTrue(os.path.isdir(os.path.join(windows, "syswow64")), "not a 64-bit prefix")
+        name = f"fileholder-test-{os.getpid()}.txt"
+        # Only System32 has it: should the redirection apply, the open would
+        # look in SysWOW64, find nothing and poll on.
+        in_system32 = os.path.join(windows, "system32", name)
+        self.assertFalse(os.path.exists(os.path.join(windows, "syswow64", name)))
+        with open(in_system32, "wb") as file:
+            file.write(b"system32\r\n")
+        self.addCleanup(os.remove, in_system32)
+        argument = "C:\\Windows\\System32\\" + name
+        run = self.run_fileholder([argument])
+        self.expect_quiet_output(run, start_line(argument) + DONE)
+        self.assertTrue(run.alive())
+
+
 class WindowsCalls(WineCase):
     """What the program asks of Windows, read from Wine's trace of its calls."""
 
