@@ -268,13 +268,24 @@ class Case(unittest.TestCase):
                 made, name = name if isinstance(name, tuple) else (name, name)
                 if exists:
                     self.make_files([made])
-                if stdin == "folder":
-                    stdin = os.open(self.dir, os.O_RDONLY)
-                    self.addCleanup(os.close, stdin)
+                stdin = self.standard_input(stdin)
                 run = self.run_fileholder([], stdin=stdin)
                 self.expect_quiet_output(run, PROMPT + start_line(name) + (DONE if exists else b""))
                 if exists:
                     self.assert_holds(run, name)
+
+    def standard_input(self, stdin):
+        """The descriptor for the special inputs of check_prompt, or stdin itself."""
+        if isinstance(stdin, tuple):
+            reader, writer = os.pipe()
+            os.write(writer, stdin[1])
+            self.addCleanup(os.close, writer)
+        elif stdin == "folder" or (isinstance(stdin, str) and stdin.startswith("/dev/")):
+            reader = os.open(self.dir if stdin == "folder" else stdin, os.O_RDONLY)
+        else:
+            return stdin
+        self.addCleanup(os.close, reader)
+        return reader
 
     def check_caught(self, name, before, change, quiet=QUIET, **options):
         """After before(), name does not open; after change(), it is held."""

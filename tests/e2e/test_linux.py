@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import subprocess
+import sys
 import time
 import unittest
 
@@ -76,6 +77,8 @@ class PromptPath(Holding):
     CASES = PROMPT_CASES + [
         # Windows drops trailing spaces from file names; Linux keeps them.
         ("spaces_kept", b"  a b  \n", "  a b  ", True),
+        # Bytes as given: a 0 byte ends the name (on Windows it may begin UTF-16).
+        ("nul_then_pipe_left_open", ("left_open", b"g\0h"), "g", True),
     ]
 
     def test_from_pipe(self):
@@ -167,31 +170,64 @@ class SystemCalls(Case):
             "inotify_init1,inotify_add_watch,inotify_rm_watch,rt_sigaction,clone,clone3,fork," \
             "vfork,write,read,prctl"
 
-    def test_poll_and_hold(self):
-        """Polls sub/node: sub is made after the start, then node in it as a
-        folder, which never counts, then as a file renamed into place."""
+    def traced(self, name):
+        """fileholder on name under strace; returns the run and the trace's path."""
         strace = need_tool(self, "strace")
         trace = self.path("trace")
         self.launcher = (strace, "-f", "-qq", "-s", "128", "-o", trace, "-e", "trace=" + self.CALLS)
-        run = self.run_fileholder(["sub/node"])
-        self.expect_output(run, start_line("sub/node"))
+        run = self.run_fileholder([name])
+        self.expect_output(run, start_line(name))
+        return run, trace
+
+    def end_traced(self, run, trace):
+        """Ends the traced program, then strace; returns the trace's lines."""
+        time.sleep(0.2)
+        children = open(f"/proc/{run.pid}/task/{run.pid}/children").read().split()
+        self.assertEqual(len(children), 1)
+        os.kill(int(children[0]), signal.SIGTERM)
+        run.process.wait(PATIENCE)
+        return open(trace).read().splitlines()
+
+    def test_poll_and_hold(self):
+        """Polls sub/node: sub is made after the start, then node in it as a
+        folder, which never counts, then as a file renamed into place."""
+        run, trace = self.traced("sub/node")
         time.sleep(0.3)
         os.makedirs(self.path("sub/node"))
         time.sleep(0.3)
         os.rmdir(self.path("sub/node"))
         self.make_file("sub/node")
         self.expect_output(run, start_line("sub/node") + DONE)
-        time.sleep(0.2)
-        children = open(f"/proc/{run.pid}/task/{run.pid}/children").read().split()
-        self.assertEqual(len(children), 1)
-        os.kill(int(children[0]), signal.SIGTERM)
-        run.process.wait(PATIENCE)
-        self.check_trace(open(trace).read().splitlines())
+        self.check_trace(self.end_traced(run, trace))
 
+    def test_watch_follows_a_renamed_folder_above(self):
+        """The folder above is renamed away and made anew: the watch moves to
+        the new folder, and the file made there wakes the wait at once."""
+        os.makedirs(self.path("anc/a/b"))
+        run, trace = self.traced("anc/a/b/f")
+        time.sleep(0.3)
+        os.rename(self.path("anc/a"), self.path("anc/a.old"))
+        os.makedirs(self.path("anc/a/b"))
+        time.sleep(0.5)  # long enough for the watch to be checked a few times
+        self.make_file("anc/a/b/f")
+        self.expect_output(run, start_line("anc/a/b/f") + DONE)
+        calls = [line.split(None, 1)[1] for line in self.end_traced(run, trace)]
+        watches = [int(m.group(1)) for m in
+                   map(re.compile(r'inotify_add_watch\(\d+, "anc/a/b", .*\) = (\d+)$').match, calls)
+                   if m]
+        self.assertEqual(len(set(watches)), 2, "the watch never moved to the new folder")
+        success = next(i for i, c in enumerate(calls)
+                       if self.ATTEMPT_F.match(c) and not c.endswith("= -1 ENOENT (No such file or directory)"))
+        woken = [c for c in calls[:success] if c.startswith("ppoll(")][-1]
+        self.assertRegex(woken, r"\) = 1 ", "the file was caught by polling, not by the watch")
+
+    ATTEMPT_F = re.compile(r'openat\(AT_FDCWD, "anc/a/b/f", ')
     ATTEMPT = re.compile(r'openat\(AT_FDCWD, "sub/node", O_RDONLY\|O_NOCTTY\|O_NONBLOCK\) = (-1|\d+)')
     SLEEP = re.compile(r"(clock_)?nanosleep\(.*\{tv_sec=0, tv_nsec=1000000\}")
     # Every wait on the watch starts with the whole millisecond.
-    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}\], 1, \{tv_sec=0, tv_nsec=1000000\}")
+    # A wait on the watch lasts to the end of the 1 ms period: the whole of
+    # it, or what an early wake-up left of it.
+    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}\], 1, \{tv_sec=0, tv_nsec=(\d+)\}")
     REST = re.compile(r"ppoll\(|read\(\d+, |clock_nanosleep\(CLOCK_MONOTONIC, TIMER_ABSTIME")
     # Creations, renames in and attribute changes; never writes or closes.
     WATCH = re.compile(r'inotify_add_watch\((\d+), "sub", IN_ATTRIB\|IN_MOVED_TO\|IN_CREATE\|'
@@ -210,7 +246,7 @@ class SystemCalls(Case):
         start = next(i for i, c in enumerate(calls) if c.startswith('write(1, "- start fopen() loop'))
         polling = calls[start + 1:]
         self.assertRegex(polling[0], self.ATTEMPT, "the first attempt must not wait")
-        plain = watched = opened_folders = 0
+        plain = watched = whole = opened_folders = 0
         watch_results, instance, i = [], None, 0
         while True:
             match = self.ATTEMPT.match(polling[i])
@@ -242,7 +278,10 @@ class SystemCalls(Case):
             if self.SLEEP.match(polling[i]):
                 plain += 1
             else:
-                self.assertEqual(self.WAIT.match(polling[i]).group(1), instance, polling[i])
+                wait = self.WAIT.match(polling[i])
+                self.assertEqual(wait.group(1), instance, polling[i])
+                self.assertLessEqual(int(wait.group(2)), 1000000)
+                whole += wait.group(2) == "1000000"
                 watched += 1
             i += 1
             while self.REST.match(polling[i]):
@@ -252,6 +291,7 @@ class SystemCalls(Case):
         self.assertGreater(len(watch_results), 1)
         self.assertGreater(plain, 10)
         self.assertGreater(watched, 10)
+        self.assertGreater(whole, watched // 2, "most periods are quiet, and waited whole")
         self.assertGreater(opened_folders, 0)
         # Each message leaves whole, in one write.
         self.assertRegex(calls[start], r'^write\(1, "- start fopen\(\) loop on sub/node\\n", 33\) += 33$')
@@ -264,6 +304,42 @@ class SystemCalls(Case):
         self.assertTrue(idle[1].startswith("pause("), idle)
         self.assertEqual(idle[-1], "+++ killed by SIGTERM +++")
         self.assertFalse(any(c.startswith(f"close({held_fd})") for c in rest))
+
+
+class EventStorm(Case):
+    """Events about the awaited name itself, as fast as a loop can make them:
+    following each one would show either as wake-ups by the thousand or, once
+    they come faster than a wait can sleep, as a spin at a whole core."""
+
+    TOUCHER = "import os, sys\nwhile True:\n    os.utime(sys.argv[1])\n"
+
+    def usage(self, run, seconds=1.0):
+        """CPU nanoseconds and waits (voluntary context switches) a second."""
+        def now():
+            with open(f"/proc/{run.pid}/schedstat") as schedstat:
+                return int(schedstat.read().split()[0]), run.status("voluntary_ctxt_switches")
+        before = now()
+        time.sleep(seconds)
+        return [(after - first) / seconds for after, first in zip(now(), before)]
+
+    def test_folder_at_the_name_touched_nonstop(self):
+        run = self.run_fileholder(["node"])
+        self.expect_output(run, start_line("node"))
+        time.sleep(0.2)
+        quiet_cpu, quiet_waits = self.usage(run)
+        os.mkdir(self.path("node"))
+        toucher = subprocess.Popen([sys.executable, "-c", self.TOUCHER, self.path("node")])
+        self.addCleanup(toucher.wait)
+        self.addCleanup(toucher.kill)
+        time.sleep(0.2)
+        storm_cpu, storm_waits = self.usage(run)
+        self.assertIsNone(toucher.poll(), "the storm stopped")
+        print(f"\nquiet: {quiet_cpu / 1e7:.2f}% of a core, {quiet_waits:.0f} waits/s; "
+              f"storm: {storm_cpu / 1e7:.2f}% of a core, {storm_waits:.0f} waits/s")
+        self.assertLess(storm_waits, 3 * quiet_waits, "it wakes for every event")
+        self.assertLess(storm_cpu, 5 * quiet_cpu, "it spins on the events")
+        self.assertTrue(run.alive())
+        self.assertEqual(run.output, start_line("node"))
 
 
 def readme_example(heading):
