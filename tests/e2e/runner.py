@@ -260,14 +260,15 @@ class Case(unittest.TestCase):
 
     def check_prompt(self, cases):
         """Runs a table of (label, standard input, name it yields, file of that
-        name exists). Input "folder" is one that fails at the first read."""
-        for label, stdin, name, exists in cases:
+        name exists[, decoys]): decoys are files named with a part of the
+        name, which must never be held. For the special inputs, see
+        standard_input."""
+        for label, stdin, name, exists, *decoys in cases:
             with self.subTest(label):
                 self.setUp()
                 # A name may be (file made, name as the start line shows it).
                 made, name = name if isinstance(name, tuple) else (name, name)
-                if exists:
-                    self.make_files([made])
+                self.make_files(([made] if exists else []) + (decoys[0] if decoys else []))
                 stdin = self.standard_input(stdin)
                 run = self.run_fileholder([], stdin=stdin)
                 self.expect_quiet_output(run, PROMPT + start_line(name) + (DONE if exists else b""))
