@@ -288,18 +288,21 @@ class Documentation(Holding):
         self.assertIn(script, page_examples(), "the man page shows another script")
         return script
 
-    def run_bash(self, script):
+    def run_bash(self, script, folder=None, succeeds=True):
+        """Runs the script in folder, whose path as given is the shell's $PWD."""
+        folder = folder or self.dir
         path = os.path.dirname(binary()) + os.pathsep + os.environ["PATH"]
         # A file, not a pipe: what the script leaves running may keep a pipe open.
         with open(self.path("script.log"), "w+b") as log:
-            bash = subprocess.Popen(["bash", "-c", script], cwd=self.dir, stdin=subprocess.DEVNULL,
+            bash = subprocess.Popen(["bash", "-c", script], cwd=folder, stdin=subprocess.DEVNULL,
                                     stdout=log, stderr=subprocess.STDOUT,
-                                    env=dict(os.environ, PATH=path), start_new_session=True)
+                                    env=dict(os.environ, PATH=path, PWD=folder),
+                                    start_new_session=True)
             self.addCleanup(self.end_group, bash)
             code = bash.wait(PATIENCE)
             log.seek(0)
             output = log.read()
-        self.assertEqual(code, 0, output)
+        self.assertEqual(code == 0, succeeds, output)
         return output
 
     def end_group(self, bash):
@@ -327,7 +330,7 @@ class Documentation(Holding):
         self.make_file("build/output.tmp")
         held_now = "# ... the file is held now ...\n"
         self.assertIn(held_now, script)
-        check = 'find "/proc/$holder_PID/fd" -lname "$PWD/build/output.tmp" | grep -q . || exit 3\n'
+        check = 'find "/proc/$holder_PID/fd" -lname "$(pwd -P)/build/output.tmp" | grep -q . || exit 3\n'
         self.run_bash(script.replace(held_now, check))
         deadline = time.monotonic() + PATIENCE
         while self.holders("build/output.tmp") and time.monotonic() < deadline:
@@ -336,6 +339,11 @@ class Documentation(Holding):
 
     def test_recovery_copies_the_deleted_file(self):
         script = self.example("### Recovering a deleted file on Linux")
+        self.assertIn('"$(pwd -P)/', script)
+        # The recipe as it was: $PWD is the path a symlink gave, not the one /proc shows.
+        logical = script.replace('"$(pwd -P)/', '"$PWD/')
+        physical = os.path.realpath(self.dir)
+        os.symlink(physical, self.path("link"))
         os.mkdir(self.path("build"))
         self.make_file("other.tmp")
         self.make_file("build/output.tmp", b"precious\n")
@@ -346,9 +354,24 @@ class Documentation(Holding):
         fd = run.fd_of(self.path("build/output.tmp"))
         self.assertIsNotNone(fd)
         os.unlink(self.path("build/output.tmp"))
-        self.assertEqual(self.run_bash(script), f"/proc/{run.pid}/fd/{fd}\n".encode())
-        with open(self.path("recovered.tmp"), "rb") as recovered:
-            self.assertEqual(recovered.read(), b"precious\n")
+        held = f"/proc/{run.pid}/fd/{fd}\n".encode()
+        # recipe, the folder the shell starts in, whether the file is recovered
+        cases = [
+            ("pwd_p", script, physical, True),
+            ("pwd_p_through_symlink", script, self.path("link"), True),
+            ("dollar_pwd", logical, physical, True),
+            ("dollar_pwd_through_symlink", logical, self.path("link"), False),
+        ]
+        for label, recipe, folder, recovers in cases:
+            with self.subTest(label):
+                if os.path.exists(self.path("recovered.tmp")):
+                    os.unlink(self.path("recovered.tmp"))
+                output = self.run_bash(recipe, folder, succeeds=recovers)
+                self.assertEqual(os.path.exists(self.path("recovered.tmp")), recovers)
+                if recovers:
+                    self.assertEqual(output, held)
+                    with open(self.path("recovered.tmp"), "rb") as recovered:
+                        self.assertEqual(recovered.read(), b"precious\n")
 
 
 if __name__ == "__main__":
