@@ -143,8 +143,13 @@ class WhileHolding(Holding):
         with open(f"/proc/{run.pid}/fd/{fd}", "rb") as kept:
             self.assertEqual(kept.read(), b"precious\n")
 
+    # Every signal whose default action ends a process ends it, but SIGPIPE:
+    # a reader of its output going away must not end the hold.
+    SIGNALS = [(signal.SIGINT, True), (signal.SIGTERM, True), (signal.SIGHUP, True),
+               (signal.SIGQUIT, True), (signal.SIGKILL, True), (signal.SIGPIPE, False)]
+
     def test_signals_end_it_silently(self):
-        for sig in (signal.SIGINT, signal.SIGTERM):
+        for sig, ends in self.SIGNALS:
             for phase in ("polling", "holding"):
                 with self.subTest(signal=sig.name, phase=phase):
                     self.setUp()
@@ -156,7 +161,13 @@ class WhileHolding(Holding):
                         expected = start_line("absent")
                         self.expect_output(run, expected)
                         self.assertEqual(run.status("Threads"), 1)
-                    self.assertEqual(run.stop(sig), -sig)
+                    if ends:
+                        self.assertEqual(run.stop(sig), -sig)
+                    else:
+                        run.process.send_signal(sig)
+                        self.assertTrue(run.stays_quiet(), "it wrote")
+                        self.assertTrue(run.alive(), "it ended")
+                        self.assertEqual(run.stop(), -signal.SIGTERM)
                     self.assertEqual(run.output, expected)
 
 
