@@ -291,8 +291,40 @@ def page_examples():
     return [block.replace("\\-", "-").replace("\\&", "") for block in blocks]
 
 
+def markdown_pages():
+    """README.md and the pages under doc/, as paths from the source folder."""
+    pages = glob.glob(os.path.join(SOURCE_DIR, "doc", "*.md"))
+    return ["README.md"] + sorted(os.path.relpath(page, SOURCE_DIR) for page in pages)
+
+
+def anchors(page):
+    """The anchors of a Markdown page's headings, as GitHub makes them."""
+    with open(os.path.join(SOURCE_DIR, page)) as file:
+        text = re.sub(r"^```.*?^```$", "", file.read(), flags=re.M | re.S)
+    headings = re.findall(r"^#+ (.*)$", text, re.M)
+    return {re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-") for heading in headings}
+
+
 class Documentation(Holding):
-    """The README's scripts run as written; the man page shows the same."""
+    """The README's scripts run as written; the man page shows the same;
+    the links between the pages lead somewhere."""
+
+    def test_links_lead_to_files_and_headings(self):
+        pages = markdown_pages()
+        self.assertIn(os.path.join("doc", "windows.md"), pages)
+        for page in pages:
+            with open(os.path.join(SOURCE_DIR, page)) as file:
+                links = re.findall(r"\]\(([^)\s]+)\)", file.read())
+            for link in links:
+                if re.match(r"[a-z]+:", link):
+                    continue  # another site
+                with self.subTest(page=page, link=link):
+                    path, _, anchor = link.partition("#")
+                    target = os.path.normpath(os.path.join(os.path.dirname(page), path or
+                                                           os.path.basename(page)))
+                    self.assertTrue(os.path.isfile(os.path.join(SOURCE_DIR, target)), target)
+                    if anchor:
+                        self.assertIn(anchor, anchors(target))
 
     def example(self, heading):
         script = readme_example(heading)
@@ -336,7 +368,7 @@ class Documentation(Holding):
         return pids
 
     def test_script_holds_the_file_and_its_kill_ends_that(self):
-        script = self.example("### From a script")
+        script = self.example("### Waiting until the file is held")
         os.mkdir(self.path("build"))
         self.make_file("build/output.tmp")
         held_now = "# ... the file is held now ...\n"
