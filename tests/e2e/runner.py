@@ -74,8 +74,8 @@ class Run:
         def prepare_child():
             # The program is judged from the platform's defaults, whatever
             # the test runner itself inherited.
-            signal.signal(signal.SIGINT, signal.SIG_DFL)
-            signal.signal(signal.SIGTERM, signal.SIG_DFL)
+            for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+                signal.signal(sig, signal.SIG_DFL)
             if stdin == "pty":
                 fcntl.ioctl(0, termios.TIOCSCTTY, 0)
             for fd in closing:

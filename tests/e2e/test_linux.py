@@ -146,8 +146,13 @@ class WhileHolding(Holding):
         with open(f"/proc/{run.pid}/fd/{fd}", "rb") as kept:
             self.assertEqual(kept.read(), b"precious\n")
 
+    # Every signal whose default action ends a process ends it, but SIGPIPE:
+    # a reader of its output going away must not end the hold.
+    SIGNALS = [(signal.SIGINT, True), (signal.SIGTERM, True), (signal.SIGHUP, True),
+               (signal.SIGQUIT, True), (signal.SIGKILL, True), (signal.SIGPIPE, False)]
+
     def test_signals_end_it_silently(self):
-        for sig in (signal.SIGINT, signal.SIGTERM):
+        for sig, ends in self.SIGNALS:
             for phase in ("polling", "holding"):
                 with self.subTest(signal=sig.name, phase=phase):
                     self.setUp()
@@ -159,7 +164,13 @@ class WhileHolding(Holding):
                         expected = start_line("absent")
                         self.expect_output(run, expected)
                         self.assertEqual(run.status("Threads"), 1)
-                    self.assertEqual(run.stop(sig), -sig)
+                    if ends:
+                        self.assertEqual(run.stop(sig), -sig)
+                    else:
+                        run.process.send_signal(sig)
+                        self.assertTrue(run.stays_quiet(), "it wrote")
+                        self.assertTrue(run.alive(), "it ended")
+                        self.assertEqual(run.stop(), -signal.SIGTERM)
                     self.assertEqual(run.output, expected)
 
 
@@ -356,26 +367,61 @@ def page_examples():
     return [block.replace("\\-", "-").replace("\\&", "") for block in blocks]
 
 
+def markdown_pages():
+    """README.md and the pages under doc/, as paths from the source folder."""
+    pages = glob.glob(os.path.join(SOURCE_DIR, "doc", "*.md"))
+    return ["README.md"] + sorted(os.path.relpath(page, SOURCE_DIR) for page in pages)
+
+
+def anchors(page):
+    """The anchors of a Markdown page's headings, as GitHub makes them."""
+    with open(os.path.join(SOURCE_DIR, page)) as file:
+        text = re.sub(r"^```.*?^```$", "", file.read(), flags=re.M | re.S)
+    headings = re.findall(r"^#+ (.*)$", text, re.M)
+    return {re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-") for heading in headings}
+
+
 class Documentation(Holding):
-    """The README's scripts run as written; the man page shows the same."""
+    """The README's scripts run as written; the man page shows the same;
+    the links between the pages lead somewhere."""
+
+    def test_links_lead_to_files_and_headings(self):
+        pages = markdown_pages()
+        self.assertIn(os.path.join("doc", "windows.md"), pages)
+        for page in pages:
+            with open(os.path.join(SOURCE_DIR, page)) as file:
+                links = re.findall(r"\]\(([^)\s]+)\)", file.read())
+            for link in links:
+                if re.match(r"[a-z]+:", link):
+                    continue  # another site
+                with self.subTest(page=page, link=link):
+                    path, _, anchor = link.partition("#")
+                    target = os.path.normpath(os.path.join(os.path.dirname(page), path or
+                                                           os.path.basename(page)))
+                    self.assertTrue(os.path.isfile(os.path.join(SOURCE_DIR, target)), target)
+                    if anchor:
+                        self.assertIn(anchor, anchors(target))
 
     def example(self, heading):
         script = readme_example(heading)
         self.assertIn(script, page_examples(), "the man page shows another script")
         return script
 
-    def run_bash(self, script):
+    def run_bash(self, script, folder=None, succeeds=True):
+        """Runs the script in folder, whose path as given is the shell's $PWD."""
+        folder = folder or self.dir
         path = os.path.dirname(binary()) + os.pathsep + os.environ["PATH"]
         # A file, not a pipe: what the script leaves running may keep a pipe open.
         with open(self.path("script.log"), "w+b") as log:
-            bash = subprocess.Popen(["bash", "-c", script], cwd=self.dir, stdin=subprocess.DEVNULL,
+            bash = subprocess.Popen(["bash", "-c", script], cwd=folder, stdin=subprocess.DEVNULL,
                                     stdout=log, stderr=subprocess.STDOUT,
-                                    env=dict(os.environ, PATH=path), start_new_session=True)
+                                    env=dict(os.environ, PATH=path, PWD=folder),
+                                    start_new_session=True)
             self.addCleanup(self.end_group, bash)
             code = bash.wait(PATIENCE)
             log.seek(0)
             output = log.read()
-        self.assertEqual(code, 0, output)
+        self.assertEqual(code == 0, succeeds, output)
         return output
 
     def end_group(self, bash):
@@ -398,12 +444,12 @@ class Documentation(Holding):
         return pids
 
     def test_script_holds_the_file_and_its_kill_ends_that(self):
-        script = self.example("### From a script")
+        script = self.example("### Waiting until the file is held")
         os.mkdir(self.path("build"))
         self.make_file("build/output.tmp")
         held_now = "# ... the file is held now ...\n"
         self.assertIn(held_now, script)
-        check = 'find "/proc/$holder_PID/fd" -lname "$PWD/build/output.tmp" | grep -q . || exit 3\n'
+        check = 'find "/proc/$holder_PID/fd" -lname "$(pwd -P)/build/output.tmp" | grep -q . || exit 3\n'
         self.run_bash(script.replace(held_now, check))
         deadline = time.monotonic() + PATIENCE
         while self.holders("build/output.tmp") and time.monotonic() < deadline:
@@ -412,6 +458,11 @@ class Documentation(Holding):
 
     def test_recovery_copies_the_deleted_file(self):
         script = self.example("### Recovering a deleted file on Linux")
+        self.assertIn('"$(pwd -P)/', script)
+        # The recipe as it was: $PWD is the path a symlink gave, not the one /proc shows.
+        logical = script.replace('"$(pwd -P)/', '"$PWD/')
+        physical = os.path.realpath(self.dir)
+        os.symlink(physical, self.path("link"))
         os.mkdir(self.path("build"))
         self.make_file("other.tmp")
         self.make_file("build/output.tmp", b"precious\n")
@@ -422,9 +473,24 @@ class Documentation(Holding):
         fd = run.fd_of(self.path("build/output.tmp"))
         self.assertIsNotNone(fd)
         os.unlink(self.path("build/output.tmp"))
-        self.assertEqual(self.run_bash(script), f"/proc/{run.pid}/fd/{fd}\n".encode())
-        with open(self.path("recovered.tmp"), "rb") as recovered:
-            self.assertEqual(recovered.read(), b"precious\n")
+        held = f"/proc/{run.pid}/fd/{fd}\n".encode()
+        # recipe, the folder the shell starts in, whether the file is recovered
+        cases = [
+            ("pwd_p", script, physical, True),
+            ("pwd_p_through_symlink", script, self.path("link"), True),
+            ("dollar_pwd", logical, physical, True),
+            ("dollar_pwd_through_symlink", logical, self.path("link"), False),
+        ]
+        for label, recipe, folder, recovers in cases:
+            with self.subTest(label):
+                if os.path.exists(self.path("recovered.tmp")):
+                    os.unlink(self.path("recovered.tmp"))
+                output = self.run_bash(recipe, folder, succeeds=recovers)
+                self.assertEqual(os.path.exists(self.path("recovered.tmp")), recovers)
+                if recovers:
+                    self.assertEqual(output, held)
+                    with open(self.path("recovered.tmp"), "rb") as recovered:
+                        self.assertEqual(recovered.read(), b"precious\n")
 
 
 if __name__ == "__main__":
