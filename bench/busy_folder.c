@@ -1,14 +1,17 @@
 /* A busy folder for the benchmark: creates and deletes other files in the
  * given folder at a steady rate (files a second, 10000 by default) until it
  * gets SIGTERM or SIGINT, then prints how many it made and over what time,
- * so a machine too slow for the rate shows.
- *     busy_folder FOLDER [FILES_PER_SECOND] */
+ * so a machine too slow for the rate shows. Given an ENTRY of the folder, it
+ * sets that entry's times instead, at the same rate: a storm of attribute
+ * changes naming it, for a watcher of the folder that awaits that name.
+ *     busy_folder FOLDER [PER_SECOND [ENTRY]] */
 #define _GNU_SOURCE
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -33,7 +36,8 @@ int main(int argc, char **argv)
     if (per_second < 1000 || per_second % 1000 != 0)
         return 2;
     const long per_batch = per_second / 1000; /* one batch a millisecond */
-    if (chdir(argv[1]) != 0)
+    const char *entry = argc > 3 ? argv[3] : NULL;
+    if (chdir(argv[1]) != 0 || (entry != NULL && access(entry, F_OK) != 0))
         return 1;
     struct sigaction action = {0};
     action.sa_handler = ask_stop; /* no SA_RESTART: the pause ends at once */
@@ -51,6 +55,13 @@ int main(int argc, char **argv)
     puts("- start");
     while (!stop_asked) {
         for (long i = 0; i < per_batch; ++i) {
+            if (entry != NULL) {
+                /* Both times set to now: one attribute change a call. */
+                if (utimensat(AT_FDCWD, entry, NULL, 0) != 0)
+                    return 1;
+                ++made;
+                continue;
+            }
             /* Names unlike any the benchmark waits for. */
             snprintf(name, sizeof name, "busy_other_%ld", made % 64);
             int fd = open(name, O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
@@ -74,6 +85,7 @@ int main(int argc, char **argv)
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, NULL);
     }
     clock_gettime(CLOCK_MONOTONIC, &now);
-    printf("- made %ld files in %.6f s\n", made, seconds_between(started, now));
+    printf("- made %ld %s in %.6f s\n", made, entry != NULL ? "touches" : "files",
+           seconds_between(started, now));
     return 0;
 }
