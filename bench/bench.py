@@ -159,7 +159,7 @@ class BusyFolder:
         self.running = Subject([self.binary], self.folder, extra=self.extra)
         if self.running.wait_line(b"- start", 10) is None:
             self.running.stop()
-            raise RuntimeError("the busy folder did not start")
+            raise RuntimeError(f"busy_folder FOLDER {' '.join(self.extra)} did not start")
         return self
 
     def __exit__(self, failure, *_):
@@ -169,7 +169,7 @@ class BusyFolder:
         self.running.stop()
         if failure is None:
             if not reported or len(words) != 7:
-                raise RuntimeError("the busy folder stopped without saying what it made")
+                raise RuntimeError("busy_folder stopped without saying what it made")
             self.runs.append((int(words[2]), float(words[5])))
         return False
 
