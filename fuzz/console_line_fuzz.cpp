@@ -29,6 +29,12 @@ struct expected_line {
     bool whole = true;
 };
 
+// UTF-16LE's byte order mark, and the end of ASCII.
+constexpr unsigned bom_first = 0xFF;
+constexpr unsigned bom_second = 0xFE;
+constexpr unsigned ascii_end = 0x80;
+constexpr unsigned byte_bits = 8;
+
 bool ends_line(unsigned character)
 {
     return character == '\0' || character == '\n' || character == '\r';
@@ -38,17 +44,18 @@ expected_line expect(const std::uint8_t *input, std::size_t size, bool may_be_ut
 {
     expected_line line;
     line.utf16 = may_be_utf16 && size >= 2 && !ends_line(input[0]) &&
-                 ((input[0] == 0xFF && input[1] == 0xFE) || (input[0] < 0x80 && input[1] == 0));
+                 ((input[0] == bom_first && input[1] == bom_second) ||
+                  (input[0] < ascii_end && input[1] == 0));
     const std::size_t width = line.utf16 ? 2 : 1;
-    line.start = line.utf16 && input[0] == 0xFF ? 2 : 0;
-    std::size_t at = line.start;
-    while (at + width <= size &&
-           !ends_line(width == 1 ? input[at] : input[at] | input[at + 1] << 8)) {
-        at += width;
+    line.start = line.utf16 && input[0] == bom_first ? 2 : 0;
+    std::size_t end = line.start;
+    while (end + width <= size &&
+           !ends_line(width == 1 ? input[end] : input[end] | input[end + 1] << byte_bits)) {
+        end += width;
     }
-    line.end = at;
-    line.position = at + width <= size ? at + width : size;
-    line.whole = at == size || at + width <= size; // no half character at the end
+    line.end = end;
+    line.position = end + width <= size ? end + width : size;
+    line.whole = end == size || end + width <= size; // no half character at the end
     return line;
 }
 

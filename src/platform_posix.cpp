@@ -144,10 +144,10 @@ timespec monotonic_now()
     return now;
 }
 
-std::int64_t nanoseconds_between(const timespec &from, const timespec &to)
+std::int64_t nanoseconds_between(const timespec &start, const timespec &end)
 {
-    return (static_cast<std::int64_t>(to.tv_sec) - from.tv_sec) * one_second_ns +
-           (to.tv_nsec - from.tv_nsec);
+    return (static_cast<std::int64_t>(end.tv_sec) - start.tv_sec) * one_second_ns +
+           (end.tv_nsec - start.tv_nsec);
 }
 
 timespec after(const timespec &start, long nanoseconds)
