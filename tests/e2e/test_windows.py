@@ -151,26 +151,27 @@ class FileBecomesOpenable(WineCase):
 class FolderLeftAlone(WineCase):
     """While it only waits, fileholder holds nothing, so it stops nobody."""
 
-    def test_folder_deleted_and_made_again(self):
-        os.mkdir(self.path("sub"))
-        run = self.run_fileholder(["sub\\f.txt"])
-        self.expect_output(run, start_line("sub\\f.txt"))
-        done = self.windows_program("cmd", "/c", "rmdir /s /q sub & mkdir sub")
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertTrue(os.path.isdir(self.path("sub")))
-        self.make_file("sub/f.txt")
-        self.expect_output(run, start_line("sub\\f.txt") + DONE)
-        self.assert_holds(run, "sub/f.txt")
+    # label, folder made first, name awaited, what cmd does meanwhile, the
+    # folder that then stands where it said.
+    CASES = [
+        ("deleted_and_made_again", "sub", "sub\\f.txt", "rmdir /s /q sub & mkdir sub", "sub"),
+        ("folder_above_renamed", "top/sub", "top\\sub\\f.txt", "move top top.old", "top.old/sub"),
+    ]
 
-    def test_folder_above_renamed(self):
-        os.makedirs(self.path("top/sub"))
-        run = self.run_fileholder(["top\\sub\\f.txt"])
-        self.expect_output(run, start_line("top\\sub\\f.txt"))
-        done = self.windows_program("cmd", "/c", "move top top.old")
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertTrue(os.path.isdir(self.path("top.old/sub")))
-        self.make_files(["top/sub/f.txt"])
-        self.expect_output(run, start_line("top\\sub\\f.txt") + DONE)
+    def test_cmd_changes_the_folders_while_it_waits(self):
+        for label, folder, name, command, moved in self.CASES:
+            with self.subTest(label):
+                self.setUp()
+                os.makedirs(self.path(folder))
+                run = self.run_fileholder([name])
+                self.expect_output(run, start_line(name))
+                done = self.windows_program("cmd", "/c", command)
+                self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+                self.assertTrue(os.path.isdir(self.path(moved)))
+                # The file then made at the name is held, in the new folder.
+                self.make_files([name.replace("\\", "/")])
+                self.expect_output(run, start_line(name) + DONE)
+                self.assert_holds(run, name)
 
 
 class PromptPath(WineCase):
