@@ -7,15 +7,21 @@ inotify watcher (the event-driven floor that polling can only approach). A
 bare 1 ms sleep loop is measured in the same rounds for CPU: fileholder's CPU
 is judged against it. Some figures are taken again in a busy folder, where
 another process (busy_folder.c) creates and deletes 10,000 other files a
-second.
+second, and under a storm on the name itself: a folder stands at the awaited
+name, so it never opens, and busy_folder.c sets its times 10,000 times a
+second, each an event about that very name in the watched folder. There CPU
+and wake-ups a second are measured while polling.
 
     python3 bench/bench.py [--quick] [--fileholder PATH] [--data DIR]
                            [--windows EXE ... [--wine LOADER] [--windows-only]]
+                           [--storm-only]
 
 Prints a Markdown table and a one-line summary. Every figure is checked to be
 present and sane: exit status 2 when one is missing or broken. The full run
 also checks fileholder's targets and exits 1 when one is missed; --quick is a
 smoke run of the whole procedure in some seconds and does not judge targets.
+--storm-only measures just the storm's rows and the sleep floor, with their
+targets.
 
 --windows adds a Windows program, run as `LOADER EXE NAME` (LOADER is `wine`
 unless --wine names another; set WINEPREFIX and, for wine64, WINELOADER in the
@@ -26,6 +32,7 @@ leaves the Linux subjects out.
 """
 
 import argparse
+import contextlib
 import ctypes
 import math
 import os
@@ -43,6 +50,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
 WINDOWS_LIFETIMES_MS = (0.5, 1)
 BUSY_FILES_PER_SECOND = 10000
+STORM_TOUCHES_PER_SECOND = 10000
+# The inotify floor, woken by any change in its folder, that wakes less often
+# than this under the storm does not see it: it wakes for most touches.
+STORM_WAKEUPS_LEAST = 100
 TICKS = os.sysconf("SC_CLK_TCK")
 LIBC = ctypes.CDLL(None, use_errno=True)
 PR_SET_TIMERSLACK, PR_GET_TIMERSLACK = 29, 30
@@ -137,26 +148,28 @@ class Subject:
 
 class BusyFolder:
     """The other process that creates and deletes files in the folder while
-    the block runs. Each run's (files made, seconds) is added to runs."""
+    the block runs, or, given an entry of it, sets that entry's times. Each
+    run's (files or touches made, seconds) is added to runs."""
 
-    def __init__(self, binary, folder, runs):
+    def __init__(self, binary, folder, runs, per_second, entry=None):
         self.binary, self.folder, self.runs = binary, folder, runs
+        self.extra = [str(per_second)] + ([entry] if entry else [])
 
     def __enter__(self):
-        self.running = Subject([self.binary], self.folder, extra=[str(BUSY_FILES_PER_SECOND)])
+        self.running = Subject([self.binary], self.folder, extra=self.extra)
         if self.running.wait_line(b"- start", 10) is None:
             self.running.stop()
-            raise RuntimeError("the busy folder did not start")
+            raise RuntimeError(f"busy_folder FOLDER {' '.join(self.extra)} did not start")
         return self
 
     def __exit__(self, failure, *_):
         os.kill(self.running.process.pid, signal.SIGTERM)
         reported = self.running.wait_line(b"- made", 10) is not None
-        words = self.running.last_line.split()  # "- made N files in S s"
+        words = self.running.last_line.split()  # "- made N files in S s", or touches
         self.running.stop()
         if failure is None:
             if not reported or len(words) != 7:
-                raise RuntimeError("the busy folder stopped without saying what it made")
+                raise RuntimeError("busy_folder stopped without saying what it made")
             self.runs.append((int(words[2]), float(words[5])))
         return False
 
@@ -168,11 +181,30 @@ class Bench:
         self.folder = folder
         self.busy_binary = busy_binary
         self.busy_runs = []  # (files made, seconds) of each busy period
+        self.storm_runs = []  # (touches made, seconds) of each storm
         self.start_timeout = {}  # seconds, for subjects slow to start
         self.counter = 0
 
     def busy_folder(self):
-        return BusyFolder(self.busy_binary, self.folder, self.busy_runs)
+        return BusyFolder(self.busy_binary, self.folder, self.busy_runs, BUSY_FILES_PER_SECOND)
+
+    @contextlib.contextmanager
+    def storm(self):
+        """A folder at a fresh name, its times set by another process while
+        the block runs: every touch an attribute change naming it in the
+        folder that its waiters watch. Yields the name, which never opens."""
+        name = self.fresh_name()
+        os.mkdir(name)
+        made = os.stat(name).st_mtime_ns
+        try:
+            with BusyFolder(self.busy_binary, self.folder, self.storm_runs,
+                            STORM_TOUCHES_PER_SECOND, os.path.basename(name)):
+                yield name
+            # Touches beside the name would leave its waiters a busy folder.
+            if os.stat(name).st_mtime_ns == made:
+                raise RuntimeError("the storm did not touch the awaited name")
+        finally:
+            os.rmdir(name)
 
     def fresh_name(self):
         self.counter += 1
@@ -241,38 +273,44 @@ class Bench:
         shares = {s: {ms: n / rounds for ms, n in by.items()} for s, by in caught.items()}
         return shares, {ms: statistics.median(v) for ms, v in lived.items()}
 
-    def cpu_share(self, subject, seconds):
-        """CPU share of one core while polling a name that never appears."""
-        running = self.start(subject, self.fresh_name())
+    def cpu_share(self, subject, seconds, name=None):
+        """CPU share of one core while polling a name that never opens, and
+        wake-ups a second: voluntary switches, each a sleep that ended."""
+        running = self.start(subject, name or self.fresh_name())
         time.sleep(0.3)
-        cpu_before, at_before = running.cpu_ns(), time.perf_counter_ns()
+        cpu_before, slept_before = running.cpu_ns(), running.status("voluntary_ctxt_switches")
+        at_before = time.perf_counter_ns()
         time.sleep(seconds)
         spent = running.cpu_ns() - cpu_before
+        slept = running.status("voluntary_ctxt_switches") - slept_before
+        elapsed = time.perf_counter_ns() - at_before
+        held = running.wait_line(b"- done", 0.01) is not None
         running.stop()
-        return spent / (time.perf_counter_ns() - at_before)
+        if held:
+            raise RuntimeError(f"{subject} held a name that never opens")
+        return spent / elapsed, slept / (elapsed / 1e9)
 
-    def polling_cost(self, rounds, seconds, busy_subjects):
-        """CPU shares in a quiet folder, for the references too, and in the
-        busy folder for busy_subjects; each round has both."""
-        quiet = {subject: [] for subject in self.commands}
-        busy = {subject: [] for subject in busy_subjects}
+    def polling_cost(self, rounds, seconds, quiet_subjects, busy_subjects, storm_subjects):
+        """CPU shares while polling, in a quiet folder, in the busy folder and
+        under the storm on the name, each round all three; wake-ups a second
+        quiet and under the storm."""
+        got = {key: {} for key in ("cpu", "quiet_wakeups", "busy_cpu", "storm_cpu", "storm_wakeups")}
+
+        def measure(subjects, cpu, wakeups=None, name=None):
+            for subject in subjects:
+                share, rate = self.cpu_share(subject, seconds, name)
+                got[cpu].setdefault(subject, []).append(share)
+                if wakeups:
+                    got[wakeups].setdefault(subject, []).append(rate)
+
         for _ in range(rounds):
-            for subject in self.commands:
-                quiet[subject].append(self.cpu_share(subject, seconds))
-            with self.busy_folder():
-                for subject in busy_subjects:
-                    busy[subject].append(self.cpu_share(subject, seconds))
-        return ({s: statistics.mean(v) for s, v in quiet.items()},
-                {s: statistics.mean(v) for s, v in busy.items()})
-
-    def wakeups_polling(self, seconds):
-        running = self.start("fileholder", self.fresh_name())
-        time.sleep(0.3)
-        before, at = running.status("voluntary_ctxt_switches"), time.perf_counter_ns()
-        time.sleep(seconds)
-        rate = (running.status("voluntary_ctxt_switches") - before) / ((time.perf_counter_ns() - at) / 1e9)
-        running.stop()
-        return rate
+            measure(quiet_subjects, "cpu", "quiet_wakeups")
+            if busy_subjects:
+                with self.busy_folder():
+                    measure(busy_subjects, "busy_cpu")
+            with self.storm() as name:
+                measure(storm_subjects, "storm_cpu", "storm_wakeups", name)
+        return {key: {s: statistics.mean(v) for s, v in by.items()} for key, by in got.items()}
 
     def holding(self, rounds, seconds):
         """Wake-ups per second while holding, and peak resident memory (KiB)."""
@@ -409,18 +447,25 @@ def measure_linux(options, work):
     }
     bench = Bench(subjects, work, build(work, "busy_folder.c"))
     bench.commands["sleep floor"] = [build(work, "sleep_floor.c")]
-    # The shell loop polls like the Python loop; in the busy folder it would
-    # only add its own cost.
+    # The shell loop polls like the Python loop; in the busy folder and under
+    # the storm it would only add its own cost. The sleep floor under the
+    # storm shows what the storm's process costs others on this machine.
     busy_subjects = ["fileholder", "Python loop", "inotify (floor)"]
-    got = {"bench": bench, "subjects": subjects, "busy_subjects": busy_subjects}
+    storm_subjects = busy_subjects + ["sleep floor"]
+    got = {"bench": bench, "subjects": subjects, "busy_subjects": busy_subjects,
+           "storm_subjects": storm_subjects, "storm_runs": bench.storm_runs}
+    cost_rounds, cost_seconds = (1, 0.5) if quick else (3, 3)
+    if options.storm_only:
+        got.update(bench.polling_cost(cost_rounds, cost_seconds, ["sleep floor"], [], storm_subjects))
+        return got
     got["trials"] = 10 if quick else 250
     got["latency"] = bench.latency(got["trials"])
     with bench.busy_folder():
         got["busy_latency"] = bench.latency(got["trials"], busy_subjects)
     got["rounds"] = 3 if quick else 120
     got["catch"], got["lived"] = bench.catch_rate(got["rounds"])
-    got["cpu"], got["busy_cpu"] = bench.polling_cost(1 if quick else 3, 0.5 if quick else 3, busy_subjects)
-    got["wakeups_polling"] = bench.wakeups_polling(0.5 if quick else 3)
+    got.update(bench.polling_cost(cost_rounds, cost_seconds, list(bench.commands), busy_subjects,
+                                  storm_subjects))
     got["wakeups"], got["peak"] = bench.holding(1 if quick else 7, 0.5 if quick else 1)
     got["start"] = bench.start_up(5 if quick else 40)
     got["busy_runs"] = bench.busy_runs
@@ -440,22 +485,45 @@ def check_figures(got):
 
 
 def linux_figures(got):
+    figures = storm_figures(got)
+    if "latency" not in got:
+        return figures
     subjects = got["subjects"]
-    figures = latency_figures("quiet", got["latency"], subjects, got["trials"])
+    figures += latency_figures("quiet", got["latency"], subjects, got["trials"])
     figures += latency_figures("busy folder", got["busy_latency"], got["busy_subjects"], got["trials"])
     figures += catch_figures(got["catch"], got["lived"], subjects, LIFETIMES_MS)
     figures += [at_least_zero(f"{s}: CPU polling", got["cpu"].get(s)) for s in subjects]
-    figures.append(positive("sleep floor: CPU", got["cpu"].get("sleep floor")))
     figures += [at_least_zero(f"{s}: CPU polling, busy folder", got["busy_cpu"].get(s))
                 for s in got["busy_subjects"]]
-    figures.append(at_least_zero("fileholder: wake-ups/s polling", got["wakeups_polling"]))
+    figures.append(at_least_zero("fileholder: wake-ups/s polling", got["quiet_wakeups"].get("fileholder")))
     figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
     figures += [positive(f"{s}: peak resident", v) for s in subjects for v in got["peak"].get(s) or [None]]
     figures += [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects]
-    figures.append(positive("busy folder: periods run", len(got["busy_runs"])))
-    for made, seconds in got["busy_runs"]:
-        figures += [positive("busy folder: files made", made), positive("busy folder: seconds", seconds)]
+    return figures + load_figures("busy folder", got["busy_runs"])
+
+
+def storm_figures(got):
+    figures = [positive("sleep floor: CPU", got["cpu"].get("sleep floor"))]
+    for s in got["storm_subjects"]:
+        figures += [at_least_zero(f"{s}: CPU polling, storm on the name", got["storm_cpu"].get(s)),
+                    at_least_zero(f"{s}: wake-ups/s, storm on the name", got["storm_wakeups"].get(s))]
+    # Without this the storm could miss the watch and every figure still look fine.
+    figures.append(("inotify (floor): wake-ups/s, storm on the name",
+                    got["storm_wakeups"].get("inotify (floor)"), STORM_WAKEUPS_LEAST, math.inf, True))
+    return figures + load_figures("storm on the name", got["storm_runs"])
+
+
+def load_figures(load, runs):
+    """The other process's periods: there are some, and each made something."""
+    figures = [positive(f"{load}: periods run", len(runs))]
+    for made, seconds in runs:
+        figures += [positive(f"{load}: made", made), positive(f"{load}: seconds", seconds)]
     return figures
+
+
+def load_rate(runs):
+    """What the other process made a second over all its periods, and in its slowest."""
+    return sum(m for m, _ in runs) / sum(s for _, s in runs), min(m / s for m, s in runs)
 
 
 def report(got, data):
@@ -477,16 +545,37 @@ def report(got, data):
 
 
 def report_linux(got, data):
-    subjects, latency, busy_latency = got["subjects"], got["latency"], got["busy_latency"]
-    catch, lived, cpu, busy_cpu, peak = got["catch"], got["lived"], got["cpu"], got["busy_cpu"], got["peak"]
-    floor = cpu["sleep floor"]
-    made = sum(m for m, _ in got["busy_runs"])
-    busy_rate = made / sum(s for _, s in got["busy_runs"])
-    slowest = min(m / s for m, s in got["busy_runs"])
+    """The Linux table, its notes and the summary; returns the targets missed.
+    With --storm-only there are only the storm's rows."""
+    floor = got["cpu"]["sleep floor"]
 
     def relative(share):
         return f"{share * 100:.2f} ({share / floor:.2f}×)"
 
+    parts = [storm_part(got, floor, relative)]
+    if "latency" in got:
+        parts.insert(0, full_part(got, floor, relative, data))
+    rows = [row for part in parts for row in part["rows"]]
+    subjects = [s for s in got["subjects"] if any(s in values for _, values in rows)]
+    print("| | " + " | ".join(subjects) + " |")
+    print("|---|" + "---:|" * len(subjects))
+    for label, values in rows:
+        print(f"| {label} | " + " | ".join(values.get(s, "—") for s in subjects) + " |")
+    print()
+    print(f"sleep floor (a bare 1 ms sleep loop): {floor * 100:.2f}% of a core; "
+          + "; ".join(part["note"] for part in parts))
+    print()
+    missed = [label for part in parts for label, ok in part["checks"].items() if not ok]
+    print("summary: fileholder " + ", ".join(part["summary"] for part in parts) + "; "
+          + ("all targets met" if not missed else "missed: " + ", ".join(missed)))
+    return missed
+
+
+def full_part(got, floor, relative, data):
+    """Every row but the storm's, with their notes, targets and summary."""
+    subjects, latency, busy_latency = got["subjects"], got["latency"], got["busy_latency"]
+    catch, lived, cpu, busy_cpu, peak = got["catch"], got["lived"], got["cpu"], got["busy_cpu"], got["peak"]
+    busy_rate, slowest = load_rate(got["busy_runs"])
     rows = [
         ("latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in latency.items()}),
         ("latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in latency.items()}),
@@ -505,15 +594,6 @@ def report_linux(got, data):
           for s in subjects}),
         ("start-up to held (ms)", {s: f"{got['start'][s]:.2f}" for s in subjects}),
     ]
-    print("| | " + " | ".join(subjects) + " |")
-    print("|---|" + "---:|" * len(subjects))
-    for label, values in rows:
-        print(f"| {label} | " + " | ".join(values.get(s, "—") for s in subjects) + " |")
-    print()
-    print(f"sleep floor (a bare 1 ms sleep loop): {floor * 100:.2f}% of a core; busy folder: "
-          f"{busy_rate:,.0f} files/s made and deleted (asked {BUSY_FILES_PER_SECOND:,}), "
-          f"over {len(got['busy_runs'])} periods, the slowest at {slowest:,.0f}")
-    print()
 
     if data:
         os.makedirs(data, exist_ok=True)
@@ -551,16 +631,39 @@ def report_linux(got, data):
         # Not fileholder's: without the load the busy-folder figures mean little.
         f"busy folder made >= 90% of {BUSY_FILES_PER_SECOND:,} files/s": busy_rate >= 0.9 * BUSY_FILES_PER_SECOND,
     }
-    missed = [label for label, ok in checks.items() if not ok]
-    print(f"summary: fileholder p50 {p50:.3f} ms, p99 {p99:.3f} ms, busy folder p99 {busy_p99:.3f} ms "
-          f"(max {max(busy_latency[me]):.3f}), 0.2 ms files caught {catch[me][0.2]:.0%}, "
-          f"CPU {cpu[me] * 100:.2f}% of a core = {cpu[me] / floor:.2f}× the sleep floor "
-          f"({floor * 100:.2f}%), busy folder {busy_cpu[me] / floor:.2f}×, "
-          f"{got['wakeups_polling']:.0f} wake-ups/s polling, {got['wakeups'][me]:.1f} holding, "
-          f"{statistics.median(peak[me]) / 1024:.2f} MiB peak, start-up {got['start'][me]:.2f} ms, "
-          f"busy folder {busy_rate:,.0f} files/s; "
-          + ("all targets met" if not missed else "missed: " + ", ".join(missed)))
-    return missed
+    note = (f"busy folder: {busy_rate:,.0f} files/s made and deleted (asked {BUSY_FILES_PER_SECOND:,}), "
+            f"over {len(got['busy_runs'])} periods, the slowest at {slowest:,.0f}")
+    summary = (f"p50 {p50:.3f} ms, p99 {p99:.3f} ms, busy folder p99 {busy_p99:.3f} ms "
+               f"(max {max(busy_latency[me]):.3f}), 0.2 ms files caught {catch[me][0.2]:.0%}, "
+               f"CPU {cpu[me] * 100:.2f}% of a core = {cpu[me] / floor:.2f}× the sleep floor "
+               f"({floor * 100:.2f}%), busy folder {busy_cpu[me] / floor:.2f}×, "
+               f"{got['quiet_wakeups'][me]:.0f} wake-ups/s polling, {got['wakeups'][me]:.1f} holding, "
+               f"{statistics.median(peak[me]) / 1024:.2f} MiB peak, start-up {got['start'][me]:.2f} ms, "
+               f"busy folder {busy_rate:,.0f} files/s")
+    return {"rows": rows, "note": note, "checks": checks, "summary": summary}
+
+
+def storm_part(got, floor, relative):
+    """The rows of the storm on the name, with their note, targets and summary."""
+    cpu, wakeups = got["storm_cpu"], got["storm_wakeups"]
+    rate, slowest = load_rate(got["storm_runs"])
+    me = "fileholder"
+    rows = [
+        ("storm on the name: CPU while polling, % of a core (× sleep floor)", {s: relative(cpu[s]) for s in cpu}),
+        ("storm on the name: wake-ups/s while polling", {s: f"{wakeups[s]:,.0f}" for s in wakeups}),
+    ]
+    checks = {
+        "storm on the name CPU <= 2x the sleep floor": cpu[me] <= 2 * floor,
+        # Not fileholder's: without the load the storm's figures mean little.
+        f"storm on the name made >= 90% of {STORM_TOUCHES_PER_SECOND:,} touches/s":
+            rate >= 0.9 * STORM_TOUCHES_PER_SECOND,
+    }
+    note = (f"storm on the name: {rate:,.0f} touches/s (asked {STORM_TOUCHES_PER_SECOND:,}), "
+            f"over {len(got['storm_runs'])} storms, the slowest at {slowest:,.0f}; "
+            f"the sleep floor under it {cpu['sleep floor'] * 100:.2f}%")
+    summary = (f"storm on the name {cpu[me] * 100:.2f}% of a core = {cpu[me] / floor:.2f}× the sleep floor, "
+               f"{wakeups[me]:,.0f} wake-ups/s, {rate:,.0f} touches/s")
+    return {"rows": rows, "note": note, "checks": checks, "summary": summary}
 
 
 def main():
@@ -572,12 +675,16 @@ def main():
                         help="also measure this Windows program under Wine (may be repeated)")
     parser.add_argument("--wine", metavar="LOADER", default="wine", help="runs --windows (default: wine)")
     parser.add_argument("--windows-only", action="store_true", help="measure only the --windows programs")
+    parser.add_argument("--storm-only", action="store_true",
+                        help="measure only the storm on the name (and the sleep floor)")
     options = parser.parse_args()
     # Found before the Linux measurements, not after them.
     if options.windows and not (all(map(os.path.isfile, options.windows)) and shutil.which(options.wine)):
         parser.error(f"--windows needs an existing EXE and a loader to run it ({options.wine})")
     if options.windows_only and not options.windows:
         parser.error("--windows-only needs --windows")
+    if options.storm_only and options.windows:
+        parser.error("--storm-only measures no Windows program")
 
     work = tempfile.mkdtemp(prefix="fileholder-bench-")
     try:

@@ -8,7 +8,15 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+/* Linux opens a folder for reading; like the tool, this one does not hold it. */
+static int is_folder(FILE *file)
+{
+    struct stat status;
+    return fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
 
 int main(int argc, char **argv)
 {
@@ -24,7 +32,10 @@ int main(int argc, char **argv)
     printf("- start fopen() loop on %s\n", argv[1]);
     /* The first try comes after the watch is set, so no appearance is missed. */
     char events[4096];
-    while (fopen(argv[1], "rb") == NULL) {
+    FILE *held;
+    while ((held = fopen(argv[1], "rb")) == NULL || is_folder(held)) {
+        if (held != NULL)
+            fclose(held);
         if (read(watch, events, sizeof events) < 0)
             return 1;
     }

@@ -1,6 +1,6 @@
 // libFuzzer target for read_console_line: the fuzz bytes become standard
 // input, and every result is checked against what the line reader promises
-// its caller.
+// its caller. The first byte chooses whether the line may be UTF-16.
 
 #include "console_line.h"
 
@@ -19,25 +19,62 @@ void fail(const char *what)
     std::abort();
 }
 
-// The name is the whole start of the input up to its first NUL, LF or CR;
-// the stream is left just past the first LF, or at the end of the input.
-void check_line(const char *name, long position, const std::uint8_t *input, std::size_t input_size)
+// What the reader must give for input: where the name starts and ends, and
+// where reading must stop. Characters are width bytes wide.
+struct expected_line {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    std::size_t position = 0;
+    bool utf16 = false;
+    bool whole = true;
+};
+
+// UTF-16LE's byte order mark, and the end of ASCII.
+constexpr unsigned bom_first = 0xFF;
+constexpr unsigned bom_second = 0xFE;
+constexpr unsigned ascii_end = 0x80;
+constexpr unsigned byte_bits = 8;
+
+bool ends_line(unsigned character)
 {
-    std::size_t cut = 0;
-    while (cut < input_size && input[cut] != '\0' && input[cut] != '\n' && input[cut] != '\r') {
-        ++cut;
+    return character == '\0' || character == '\n' || character == '\r';
+}
+
+expected_line expect(const std::uint8_t *input, std::size_t size, bool may_be_utf16)
+{
+    expected_line line;
+    line.utf16 = may_be_utf16 && size >= 2 && !ends_line(input[0]) &&
+                 ((input[0] == bom_first && input[1] == bom_second) ||
+                  (input[0] < ascii_end && input[1] == 0));
+    const std::size_t width = line.utf16 ? 2 : 1;
+    line.start = line.utf16 && input[0] == bom_first ? 2 : 0;
+    std::size_t end = line.start;
+    while (end + width <= size &&
+           !ends_line(width == 1 ? input[end] : input[end] | input[end + 1] << byte_bits)) {
+        end += width;
     }
-    const std::size_t length = std::strlen(name);
-    if (length != cut || std::memcmp(name, input, length) != 0) {
+    line.end = end;
+    line.position = end + width <= size ? end + width : size;
+    line.whole = end == size || end + width <= size; // no half character at the end
+    return line;
+}
+
+void check_line(const console_line &line, long position, const std::uint8_t *input,
+                std::size_t size, bool may_be_utf16)
+{
+    const expected_line expected = expect(input, size, may_be_utf16);
+    const std::size_t length = expected.whole ? expected.end - expected.start : 0;
+    if (line.size != length || std::memcmp(line.text, input + expected.start, length) != 0) {
         fail("the name is not the input up to its first line end or NUL");
     }
-    const void *line_feed = std::memchr(input, '\n', input_size);
-    const std::size_t expected =
-        line_feed == nullptr
-            ? input_size
-            : static_cast<std::size_t>(static_cast<const std::uint8_t *>(line_feed) - input) + 1;
-    if (position < 0 || static_cast<std::size_t>(position) != expected) {
-        fail("the line was not read exactly to its end");
+    if (line.text[line.size] != '\0' || line.text[line.size + 1] != '\0') {
+        fail("the name does not end in two NULs");
+    }
+    if (length > 0 && line.utf16 != expected.utf16) {
+        fail("the name's characters are not of the width its first bytes say");
+    }
+    if (position < 0 || static_cast<std::size_t>(position) != expected.position) {
+        fail("reading did not stop exactly after the name's end");
     }
 }
 
@@ -45,21 +82,27 @@ void check_line(const char *name, long position, const std::uint8_t *input, std:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t data_size)
 {
+    if (data_size == 0) {
+        return 0;
+    }
+    const bool may_be_utf16 = (data[0] & 1U) != 0;
+    const std::uint8_t *input = data + 1;
+    const std::size_t input_size = data_size - 1;
     // A memory stream over the input; glibc allows no empty one, so empty
     // input comes from /dev/null, which is at its end at once as well.
-    std::FILE *stream = data_size == 0
+    std::FILE *stream = input_size == 0
                             ? std::fopen("/dev/null", "rb")
-                            : fmemopen(const_cast<std::uint8_t *>(data), data_size, "rb");
+                            : fmemopen(const_cast<std::uint8_t *>(input), input_size, "rb");
     if (stream == nullptr) {
         fail("no stream for the input");
     }
     std::FILE *const saved_stdin = stdin;
     stdin = stream; // glibc's stdin is an ordinary variable
 
-    const char *name = read_console_line();
-    check_line(name, std::ftell(stream), data, data_size);
-    if (*name != '\0') {
-        std::free(const_cast<char *>(name));
+    const console_line line = read_console_line(may_be_utf16);
+    check_line(line, std::ftell(stream), input, input_size, may_be_utf16);
+    if (line.size != 0) {
+        std::free(const_cast<char *>(line.text));
     }
 
     stdin = saved_stdin;

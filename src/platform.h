@@ -30,8 +30,9 @@ void write_message(const char *text, const char *name = "", const char *rest = "
 // Null on any failure; a directory never counts as opened.
 std::FILE *try_open(const char *name);
 
-// The pause after a failed attempt: 1 millisecond, cut short when name's
-// folder changes in a way that may let the next attempt succeed.
+// The pause after a failed attempt: 1 millisecond, cut short where the
+// platform can tell, without disturbing the folder, that name's folder
+// changed in a way that may let the next attempt succeed.
 void wait_for_next_attempt(const char *name);
 
 // Gives back what the waiting used, then blocks the only thread for good,

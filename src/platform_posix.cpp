@@ -18,7 +18,8 @@ namespace
 {
 
 constexpr long one_millisecond_ns = 1000000;
-constexpr long one_second_ns = 1000000000;
+// 64 bits, so that no difference of times overflows where long has 32.
+constexpr std::int64_t one_second_ns = 1000000000;
 
 // Room for every event a busy folder queues in one pause, so one read
 // drains them.
@@ -31,8 +32,10 @@ struct folder_watch {
     int watch = -1;             // the folder's watch in it; -1 while there is none
     const char *leaf = nullptr; // the last component of the name
     char *folder = nullptr;     // what comes before it
-    unsigned pauses = 0;        // pauses since the watch was last tried
-    bool busy = false;          // other names keep changing: the pauses are plain
+    unsigned pauses = 0;        // pauses since the watch was last set or checked
+    bool busy = false;          // the folder keeps changing: the pauses are plain
+    timespec period_end{};      // the end of the current 1 ms period
+    int wake_ups = 0;           // the pauses it has ended early
 };
 folder_watch watched;
 
@@ -44,15 +47,18 @@ constexpr std::uint32_t watched_events =
     IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr std::uint32_t folder_gone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 
-// A missing folder, or inotify at its limits, is tried again this often
-// (about ten times a second); meanwhile the pauses are plain.
-constexpr unsigned pauses_between_tries = 100;
+// This often (about ten times a second) a missing folder, or inotify at its
+// limits, is tried again, and a watched folder is checked to be still the
+// one at the name: a folder above may have been renamed, a symlink
+// re-pointed, or a mount laid over it.
+constexpr unsigned pauses_between_checks = 100;
 
-// Events about other names may end a pause early this many times (a file
-// written beside the name and renamed to it takes one); after that the
-// pause is slept out and the folder counts as busy: its pauses are plain,
-// so it cannot make polling dear, until a pause ends with nothing queued.
-constexpr int unrelated_wake_ups = 2;
+// Events may end pauses early this many times in one 1 ms period, whatever
+// they are about (a file written beside the name and renamed to it takes
+// two); after that the period is slept out and the folder counts as busy:
+// its pauses are plain, so that no storm of events can make polling dear,
+// until a pause ends with nothing queued.
+constexpr int early_wake_ups = 2;
 
 enum class queued { nothing, other_names, the_name };
 
@@ -76,25 +82,31 @@ bool split_name(const char *name)
     return true;
 }
 
-// Sets the watch on the folder when there is none; true when there is one.
-bool set_watch(const char *name)
+// Sets the watch on the folder when there is none, and now and then checks
+// the one there is; true when there is a watch.
+bool keep_watch(const char *name)
 {
-    if (watched.watch >= 0) {
-        return true;
-    }
-    if (watched.pauses++ % pauses_between_tries != 0) {
-        return false;
+    if (watched.pauses++ % pauses_between_checks != 0) {
+        return watched.watch >= 0;
     }
     if (watched.folder == nullptr && !split_name(name)) {
         return false; // names no file in a folder: plain pauses
     }
     if (watched.instance < 0) {
         watched.instance = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watched.instance < 0) {
+            return false;
+        }
     }
-    if (watched.instance >= 0) {
-        watched.watch = inotify_add_watch(watched.instance, watched.folder, watched_events);
+    // inotify gives a folder it already watches the same descriptor: another
+    // one means that another folder stands at the name now, and only that
+    // one matters.
+    const int now = inotify_add_watch(watched.instance, watched.folder, watched_events);
+    if (watched.watch >= 0 && now != watched.watch) {
+        (void)inotify_rm_watch(watched.instance, watched.watch);
     }
-    return watched.watch >= 0;
+    watched.watch = now;
+    return now >= 0;
 }
 
 // Reads every queued event in one go, and tells whether one of them may
@@ -125,6 +137,19 @@ queued read_events()
     return relevant ? queued::the_name : queued::other_names;
 }
 
+timespec monotonic_now()
+{
+    timespec now{};
+    (void)clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+std::int64_t nanoseconds_between(const timespec &start, const timespec &end)
+{
+    return (static_cast<std::int64_t>(end.tv_sec) - start.tv_sec) * one_second_ns +
+           (end.tv_nsec - start.tv_nsec);
+}
+
 timespec after(const timespec &start, long nanoseconds)
 {
     timespec end{start.tv_sec, start.tv_nsec + nanoseconds};
@@ -135,11 +160,10 @@ timespec after(const timespec &start, long nanoseconds)
     return end;
 }
 
-long nanoseconds_until(const timespec &end)
+void plain_pause()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (end.tv_sec - now.tv_sec) * one_second_ns + (end.tv_nsec - now.tv_nsec);
+    const timespec one_millisecond{0, one_millisecond_ns};
+    (void)nanosleep(&one_millisecond, nullptr);
 }
 
 } // namespace
@@ -164,7 +188,7 @@ const char *first_argument(char **argv)
 
 const char *read_typed_name()
 {
-    return read_console_line();
+    return read_console_line().text;
 }
 
 void write_message(const char *text, const char *name, const char *rest)
@@ -217,41 +241,47 @@ std::FILE *try_open(const char *name)
 
 void wait_for_next_attempt(const char *name)
 {
-    const timespec one_millisecond{0, one_millisecond_ns};
-    if (!set_watch(name)) {
-        (void)nanosleep(&one_millisecond, nullptr);
+    if (!keep_watch(name)) {
+        plain_pause();
         return;
     }
     if (watched.busy) {
-        // What came while the last pause was slept out: more of the same
-        // keeps the pauses plain; nothing new gives the fast path back.
-        const queued came = read_events();
-        if (came == queued::the_name) {
-            return;
-        }
-        if (came == queued::other_names) {
-            (void)nanosleep(&one_millisecond, nullptr);
+        // Whatever came while the last pause was slept out, about the name
+        // or not, keeps the pauses plain; nothing new gives the watch back.
+        if (read_events() != queued::nothing) {
+            plain_pause();
             return;
         }
         watched.busy = false;
     }
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    const timespec end = after(start, one_millisecond_ns);
+    timespec now = monotonic_now();
+    if (nanoseconds_between(now, watched.period_end) <= 0) {
+        watched.period_end = after(now, one_millisecond_ns);
+        watched.wake_ups = 0;
+    }
     pollfd events{watched.instance, POLLIN, 0};
-    timespec left = one_millisecond;
-    for (int wake_ups = 0; wake_ups < unrelated_wake_ups; ++wake_ups) {
-        if (ppoll(&events, 1, &left, nullptr) <= 0 || read_events() == queued::the_name) {
-            return; // the period is over, or the name may now open
-        }
-        const long rest = nanoseconds_until(end);
-        if (rest <= 0) {
+    for (; watched.wake_ups < early_wake_ups; ++watched.wake_ups) {
+        const std::int64_t left = nanoseconds_between(now, watched.period_end);
+        if (left <= 0) {
             return;
         }
-        left = timespec{0, rest};
+        const timespec timeout{0, static_cast<long>(left)};
+        const int ready = ppoll(&events, 1, &timeout, nullptr);
+        if (ready == 0) {
+            return; // the period is over
+        }
+        if (ready < 0) {
+            plain_pause(); // never a spin, whatever went wrong
+            return;
+        }
+        if (read_events() == queued::the_name) {
+            ++watched.wake_ups;
+            return; // the name may open now
+        }
+        now = monotonic_now();
     }
     watched.busy = true;
-    (void)clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr);
+    (void)clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &watched.period_end, nullptr);
 }
 
 void idle_forever()

@@ -76,8 +76,8 @@ class Run:
         def prepare_child():
             # The program is judged from the platform's defaults, whatever
             # the test runner itself inherited.
-            signal.signal(signal.SIGINT, signal.SIG_DFL)
-            signal.signal(signal.SIGTERM, signal.SIG_DFL)
+            for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+                signal.signal(sig, signal.SIG_DFL)
             if stdin == "pty":
                 fcntl.ioctl(0, termios.TIOCSCTTY, 0)
             for fd in closing:
@@ -262,21 +262,33 @@ class Case(unittest.TestCase):
 
     def check_prompt(self, cases):
         """Runs a table of (label, standard input, name it yields, file of that
-        name exists). Input "folder" is one that fails at the first read."""
-        for label, stdin, name, exists in cases:
+        name exists[, decoys]): decoys are files named with a part of the
+        name, which must never be held. For the special inputs, see
+        standard_input."""
+        for label, stdin, name, exists, *decoys in cases:
             with self.subTest(label):
                 self.setUp()
                 # A name may be (file made, name as the start line shows it).
                 made, name = name if isinstance(name, tuple) else (name, name)
-                if exists:
-                    self.make_files([made])
-                if stdin == "folder":
-                    stdin = os.open(self.dir, os.O_RDONLY)
-                    self.addCleanup(os.close, stdin)
+                self.make_files(([made] if exists else []) + (decoys[0] if decoys else []))
+                stdin = self.standard_input(stdin)
                 run = self.run_fileholder([], stdin=stdin)
                 self.expect_quiet_output(run, PROMPT + start_line(name) + (DONE if exists else b""))
                 if exists:
                     self.assert_holds(run, name)
+
+    def standard_input(self, stdin):
+        """The descriptor for the special inputs of check_prompt, or stdin itself."""
+        if isinstance(stdin, tuple):
+            reader, writer = os.pipe()
+            os.write(writer, stdin[1])
+            self.addCleanup(os.close, writer)
+        elif stdin == "folder" or (isinstance(stdin, str) and stdin.startswith("/dev/")):
+            reader = os.open(self.dir if stdin == "folder" else stdin, os.O_RDONLY)
+        else:
+            return stdin
+        self.addCleanup(os.close, reader)
+        return reader
 
     def check_caught(self, name, before, change, quiet=QUIET, **options):
         """After before(), name does not open; after change(), it is held."""

@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import subprocess
+import sys
 import time
 import unittest
 
@@ -76,6 +77,8 @@ class PromptPath(Holding):
     CASES = PROMPT_CASES + [
         # Windows drops trailing spaces from file names; Linux keeps them.
         ("spaces_kept", b"  a b  \n", "  a b  ", True),
+        # Bytes as given: a 0 byte ends the name (on Windows it may begin UTF-16).
+        ("nul_then_pipe_left_open", ("left_open", b"g\0h"), "g", True),
     ]
 
     def test_from_pipe(self):
@@ -143,8 +146,13 @@ class WhileHolding(Holding):
         with open(f"/proc/{run.pid}/fd/{fd}", "rb") as kept:
             self.assertEqual(kept.read(), b"precious\n")
 
+    # Every signal whose default action ends a process ends it, but SIGPIPE:
+    # a reader of its output going away must not end the hold.
+    SIGNALS = [(signal.SIGINT, True), (signal.SIGTERM, True), (signal.SIGHUP, True),
+               (signal.SIGQUIT, True), (signal.SIGKILL, True), (signal.SIGPIPE, False)]
+
     def test_signals_end_it_silently(self):
-        for sig in (signal.SIGINT, signal.SIGTERM):
+        for sig, ends in self.SIGNALS:
             for phase in ("polling", "holding"):
                 with self.subTest(signal=sig.name, phase=phase):
                     self.setUp()
@@ -156,7 +164,13 @@ class WhileHolding(Holding):
                         expected = start_line("absent")
                         self.expect_output(run, expected)
                         self.assertEqual(run.status("Threads"), 1)
-                    self.assertEqual(run.stop(sig), -sig)
+                    if ends:
+                        self.assertEqual(run.stop(sig), -sig)
+                    else:
+                        run.process.send_signal(sig)
+                        self.assertTrue(run.stays_quiet(), "it wrote")
+                        self.assertTrue(run.alive(), "it ended")
+                        self.assertEqual(run.stop(), -signal.SIGTERM)
                     self.assertEqual(run.output, expected)
 
 
@@ -167,31 +181,64 @@ class SystemCalls(Case):
             "inotify_init1,inotify_add_watch,inotify_rm_watch,rt_sigaction,clone,clone3,fork," \
             "vfork,write,read,prctl"
 
-    def test_poll_and_hold(self):
-        """Polls sub/node: sub is made after the start, then node in it as a
-        folder, which never counts, then as a file renamed into place."""
+    def traced(self, name):
+        """fileholder on name under strace; returns the run and the trace's path."""
         strace = need_tool(self, "strace")
         trace = self.path("trace")
         self.launcher = (strace, "-f", "-qq", "-s", "128", "-o", trace, "-e", "trace=" + self.CALLS)
-        run = self.run_fileholder(["sub/node"])
-        self.expect_output(run, start_line("sub/node"))
+        run = self.run_fileholder([name])
+        self.expect_output(run, start_line(name))
+        return run, trace
+
+    def end_traced(self, run, trace):
+        """Ends the traced program, then strace; returns the trace's lines."""
+        time.sleep(0.2)
+        children = open(f"/proc/{run.pid}/task/{run.pid}/children").read().split()
+        self.assertEqual(len(children), 1)
+        os.kill(int(children[0]), signal.SIGTERM)
+        run.process.wait(PATIENCE)
+        return open(trace).read().splitlines()
+
+    def test_poll_and_hold(self):
+        """Polls sub/node: sub is made after the start, then node in it as a
+        folder, which never counts, then as a file renamed into place."""
+        run, trace = self.traced("sub/node")
         time.sleep(0.3)
         os.makedirs(self.path("sub/node"))
         time.sleep(0.3)
         os.rmdir(self.path("sub/node"))
         self.make_file("sub/node")
         self.expect_output(run, start_line("sub/node") + DONE)
-        time.sleep(0.2)
-        children = open(f"/proc/{run.pid}/task/{run.pid}/children").read().split()
-        self.assertEqual(len(children), 1)
-        os.kill(int(children[0]), signal.SIGTERM)
-        run.process.wait(PATIENCE)
-        self.check_trace(open(trace).read().splitlines())
+        self.check_trace(self.end_traced(run, trace))
 
+    def test_watch_follows_a_renamed_folder_above(self):
+        """The folder above is renamed away and made anew: the watch moves to
+        the new folder, and the file made there wakes the wait at once."""
+        os.makedirs(self.path("anc/a/b"))
+        run, trace = self.traced("anc/a/b/f")
+        time.sleep(0.3)
+        os.rename(self.path("anc/a"), self.path("anc/a.old"))
+        os.makedirs(self.path("anc/a/b"))
+        time.sleep(0.5)  # long enough for the watch to be checked a few times
+        self.make_file("anc/a/b/f")
+        self.expect_output(run, start_line("anc/a/b/f") + DONE)
+        calls = [line.split(None, 1)[1] for line in self.end_traced(run, trace)]
+        watches = [int(m.group(1)) for m in
+                   map(re.compile(r'inotify_add_watch\(\d+, "anc/a/b", .*\) = (\d+)$').match, calls)
+                   if m]
+        self.assertEqual(len(set(watches)), 2, "the watch never moved to the new folder")
+        success = next(i for i, c in enumerate(calls)
+                       if self.ATTEMPT_F.match(c) and not c.endswith("= -1 ENOENT (No such file or directory)"))
+        woken = [c for c in calls[:success] if c.startswith("ppoll(")][-1]
+        self.assertRegex(woken, r"\) = 1 ", "the file was caught by polling, not by the watch")
+
+    ATTEMPT_F = re.compile(r'openat\(AT_FDCWD, "anc/a/b/f", ')
     ATTEMPT = re.compile(r'openat\(AT_FDCWD, "sub/node", O_RDONLY\|O_NOCTTY\|O_NONBLOCK\) = (-1|\d+)')
     SLEEP = re.compile(r"(clock_)?nanosleep\(.*\{tv_sec=0, tv_nsec=1000000\}")
     # Every wait on the watch starts with the whole millisecond.
-    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}\], 1, \{tv_sec=0, tv_nsec=1000000\}")
+    # A wait on the watch lasts to the end of the 1 ms period: the whole of
+    # it, or what an early wake-up left of it.
+    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}\], 1, \{tv_sec=0, tv_nsec=(\d+)\}")
     REST = re.compile(r"ppoll\(|read\(\d+, |clock_nanosleep\(CLOCK_MONOTONIC, TIMER_ABSTIME")
     # Creations, renames in and attribute changes; never writes or closes.
     WATCH = re.compile(r'inotify_add_watch\((\d+), "sub", IN_ATTRIB\|IN_MOVED_TO\|IN_CREATE\|'
@@ -210,7 +257,7 @@ class SystemCalls(Case):
         start = next(i for i, c in enumerate(calls) if c.startswith('write(1, "- start fopen() loop'))
         polling = calls[start + 1:]
         self.assertRegex(polling[0], self.ATTEMPT, "the first attempt must not wait")
-        plain = watched = opened_folders = 0
+        plain = watched = whole = opened_folders = 0
         watch_results, instance, i = [], None, 0
         while True:
             match = self.ATTEMPT.match(polling[i])
@@ -242,7 +289,10 @@ class SystemCalls(Case):
             if self.SLEEP.match(polling[i]):
                 plain += 1
             else:
-                self.assertEqual(self.WAIT.match(polling[i]).group(1), instance, polling[i])
+                wait = self.WAIT.match(polling[i])
+                self.assertEqual(wait.group(1), instance, polling[i])
+                self.assertLessEqual(int(wait.group(2)), 1000000)
+                whole += wait.group(2) == "1000000"
                 watched += 1
             i += 1
             while self.REST.match(polling[i]):
@@ -252,6 +302,7 @@ class SystemCalls(Case):
         self.assertGreater(len(watch_results), 1)
         self.assertGreater(plain, 10)
         self.assertGreater(watched, 10)
+        self.assertGreater(whole, watched // 2, "most periods are quiet, and waited whole")
         self.assertGreater(opened_folders, 0)
         # Each message leaves whole, in one write.
         self.assertRegex(calls[start], r'^write\(1, "- start fopen\(\) loop on sub/node\\n", 33\) += 33$')
@@ -264,6 +315,42 @@ class SystemCalls(Case):
         self.assertTrue(idle[1].startswith("pause("), idle)
         self.assertEqual(idle[-1], "+++ killed by SIGTERM +++")
         self.assertFalse(any(c.startswith(f"close({held_fd})") for c in rest))
+
+
+class EventStorm(Case):
+    """Events about the awaited name itself, as fast as a loop can make them:
+    following each one would show either as wake-ups by the thousand or, once
+    they come faster than a wait can sleep, as a spin at a whole core."""
+
+    TOUCHER = "import os, sys\nwhile True:\n    os.utime(sys.argv[1])\n"
+
+    def usage(self, run, seconds=1.0):
+        """CPU nanoseconds and waits (voluntary context switches) a second."""
+        def now():
+            with open(f"/proc/{run.pid}/schedstat") as schedstat:
+                return int(schedstat.read().split()[0]), run.status("voluntary_ctxt_switches")
+        before = now()
+        time.sleep(seconds)
+        return [(after - first) / seconds for after, first in zip(now(), before)]
+
+    def test_folder_at_the_name_touched_nonstop(self):
+        run = self.run_fileholder(["node"])
+        self.expect_output(run, start_line("node"))
+        time.sleep(0.2)
+        quiet_cpu, quiet_waits = self.usage(run)
+        os.mkdir(self.path("node"))
+        toucher = subprocess.Popen([sys.executable, "-c", self.TOUCHER, self.path("node")])
+        self.addCleanup(toucher.wait)
+        self.addCleanup(toucher.kill)
+        time.sleep(0.2)
+        storm_cpu, storm_waits = self.usage(run)
+        self.assertIsNone(toucher.poll(), "the storm stopped")
+        print(f"\nquiet: {quiet_cpu / 1e7:.2f}% of a core, {quiet_waits:.0f} waits/s; "
+              f"storm: {storm_cpu / 1e7:.2f}% of a core, {storm_waits:.0f} waits/s")
+        self.assertLess(storm_waits, 3 * quiet_waits, "it wakes for every event")
+        self.assertLess(storm_cpu, 5 * quiet_cpu, "it spins on the events")
+        self.assertTrue(run.alive())
+        self.assertEqual(run.output, start_line("node"))
 
 
 def readme_example(heading):
@@ -280,26 +367,61 @@ def page_examples():
     return [block.replace("\\-", "-").replace("\\&", "") for block in blocks]
 
 
+def markdown_pages():
+    """README.md and the pages under doc/, as paths from the source folder."""
+    pages = glob.glob(os.path.join(SOURCE_DIR, "doc", "*.md"))
+    return ["README.md"] + sorted(os.path.relpath(page, SOURCE_DIR) for page in pages)
+
+
+def anchors(page):
+    """The anchors of a Markdown page's headings, as GitHub makes them."""
+    with open(os.path.join(SOURCE_DIR, page)) as file:
+        text = re.sub(r"^```.*?^```$", "", file.read(), flags=re.M | re.S)
+    headings = re.findall(r"^#+ (.*)$", text, re.M)
+    return {re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-") for heading in headings}
+
+
 class Documentation(Holding):
-    """The README's scripts run as written; the man page shows the same."""
+    """The README's scripts run as written; the man page shows the same;
+    the links between the pages lead somewhere."""
+
+    def test_links_lead_to_files_and_headings(self):
+        pages = markdown_pages()
+        self.assertIn(os.path.join("doc", "windows.md"), pages)
+        for page in pages:
+            with open(os.path.join(SOURCE_DIR, page)) as file:
+                links = re.findall(r"\]\(([^)\s]+)\)", file.read())
+            for link in links:
+                if re.match(r"[a-z]+:", link):
+                    continue  # another site
+                with self.subTest(page=page, link=link):
+                    path, _, anchor = link.partition("#")
+                    target = os.path.normpath(os.path.join(os.path.dirname(page), path or
+                                                           os.path.basename(page)))
+                    self.assertTrue(os.path.isfile(os.path.join(SOURCE_DIR, target)), target)
+                    if anchor:
+                        self.assertIn(anchor, anchors(target))
 
     def example(self, heading):
         script = readme_example(heading)
         self.assertIn(script, page_examples(), "the man page shows another script")
         return script
 
-    def run_bash(self, script):
+    def run_bash(self, script, folder=None, succeeds=True):
+        """Runs the script in folder, whose path as given is the shell's $PWD."""
+        folder = folder or self.dir
         path = os.path.dirname(binary()) + os.pathsep + os.environ["PATH"]
         # A file, not a pipe: what the script leaves running may keep a pipe open.
         with open(self.path("script.log"), "w+b") as log:
-            bash = subprocess.Popen(["bash", "-c", script], cwd=self.dir, stdin=subprocess.DEVNULL,
+            bash = subprocess.Popen(["bash", "-c", script], cwd=folder, stdin=subprocess.DEVNULL,
                                     stdout=log, stderr=subprocess.STDOUT,
-                                    env=dict(os.environ, PATH=path), start_new_session=True)
+                                    env=dict(os.environ, PATH=path, PWD=folder),
+                                    start_new_session=True)
             self.addCleanup(self.end_group, bash)
             code = bash.wait(PATIENCE)
             log.seek(0)
             output = log.read()
-        self.assertEqual(code, 0, output)
+        self.assertEqual(code == 0, succeeds, output)
         return output
 
     def end_group(self, bash):
@@ -322,12 +444,12 @@ class Documentation(Holding):
         return pids
 
     def test_script_holds_the_file_and_its_kill_ends_that(self):
-        script = self.example("### From a script")
+        script = self.example("### Waiting until the file is held")
         os.mkdir(self.path("build"))
         self.make_file("build/output.tmp")
         held_now = "# ... the file is held now ...\n"
         self.assertIn(held_now, script)
-        check = 'find "/proc/$holder_PID/fd" -lname "$PWD/build/output.tmp" | grep -q . || exit 3\n'
+        check = 'find "/proc/$holder_PID/fd" -lname "$(pwd -P)/build/output.tmp" | grep -q . || exit 3\n'
         self.run_bash(script.replace(held_now, check))
         deadline = time.monotonic() + PATIENCE
         while self.holders("build/output.tmp") and time.monotonic() < deadline:
@@ -336,6 +458,11 @@ class Documentation(Holding):
 
     def test_recovery_copies_the_deleted_file(self):
         script = self.example("### Recovering a deleted file on Linux")
+        self.assertIn('"$(pwd -P)/', script)
+        # The recipe as it was: $PWD is the path a symlink gave, not the one /proc shows.
+        logical = script.replace('"$(pwd -P)/', '"$PWD/')
+        physical = os.path.realpath(self.dir)
+        os.symlink(physical, self.path("link"))
         os.mkdir(self.path("build"))
         self.make_file("other.tmp")
         self.make_file("build/output.tmp", b"precious\n")
@@ -346,9 +473,24 @@ class Documentation(Holding):
         fd = run.fd_of(self.path("build/output.tmp"))
         self.assertIsNotNone(fd)
         os.unlink(self.path("build/output.tmp"))
-        self.assertEqual(self.run_bash(script), f"/proc/{run.pid}/fd/{fd}\n".encode())
-        with open(self.path("recovered.tmp"), "rb") as recovered:
-            self.assertEqual(recovered.read(), b"precious\n")
+        held = f"/proc/{run.pid}/fd/{fd}\n".encode()
+        # recipe, the folder the shell starts in, whether the file is recovered
+        cases = [
+            ("pwd_p", script, physical, True),
+            ("pwd_p_through_symlink", script, self.path("link"), True),
+            ("dollar_pwd", logical, physical, True),
+            ("dollar_pwd_through_symlink", logical, self.path("link"), False),
+        ]
+        for label, recipe, folder, recovers in cases:
+            with self.subTest(label):
+                if os.path.exists(self.path("recovered.tmp")):
+                    os.unlink(self.path("recovered.tmp"))
+                output = self.run_bash(recipe, folder, succeeds=recovers)
+                self.assertEqual(os.path.exists(self.path("recovered.tmp")), recovers)
+                if recovers:
+                    self.assertEqual(output, held)
+                    with open(self.path("recovered.tmp"), "rb") as recovered:
+                        self.assertEqual(recovered.read(), b"precious\n")
 
 
 if __name__ == "__main__":

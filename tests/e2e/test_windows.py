@@ -93,6 +93,12 @@ class ArgumentPath(WineCase):
         # byte for byte what it always was.
         ("cyrillic_and_cjk", ["файл-日本.txt"], ["файл-日本.txt"], b"????-??.txt", True),
         ("ansi_name", ["café.txt"], ["café.txt"], b"caf\xe9.txt", True),
+        # No "best fit" look-alike stands in for a character the code page
+        # lacks: a\b.txt would be another path.
+        ("no_look_alike_backslash", ["a\uff3cb.txt"], ["a\uff3cb.txt"], b"a?b.txt", True),
+        ("no_look_alike_letters", ["\uff46\uff49\uff4c\uff45.txt"],
+         ["\uff46\uff49\uff4c\uff45.txt"], b"????.txt", True),
+        ("no_look_alike_omega", ["\u03a9.txt"], ["\u03a9.txt"], b"?.txt", True),
     ]
 
     # label, argument, files made first, names the start line may show, held.
@@ -158,6 +164,32 @@ class FileBecomesOpenable(WineCase):
         self.check_caught("locked.txt", lock, release, quiet=1.0)
 
 
+class FolderLeftAlone(WineCase):
+    """While it only waits, fileholder holds nothing, so it stops nobody."""
+
+    # label, folder made first, name awaited, what cmd does meanwhile, the
+    # folder that then stands where it said.
+    CASES = [
+        ("deleted_and_made_again", "sub", "sub\\f.txt", "rmdir /s /q sub & mkdir sub", "sub"),
+        ("folder_above_renamed", "top/sub", "top\\sub\\f.txt", "move top top.old", "top.old/sub"),
+    ]
+
+    def test_cmd_changes_the_folders_while_it_waits(self):
+        for label, folder, name, command, moved in self.CASES:
+            with self.subTest(label):
+                self.setUp()
+                os.makedirs(self.path(folder))
+                run = self.run_fileholder([name])
+                self.expect_output(run, start_line(name))
+                done = self.windows_program("cmd", "/c", command)
+                self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+                self.assertTrue(os.path.isdir(self.path(moved)))
+                # The file then made at the name is held, in the new folder.
+                self.make_files([name.replace("\\", "/")])
+                self.expect_output(run, start_line(name) + DONE)
+                self.assert_holds(run, name)
+
+
 class PromptPath(WineCase):
     CASES = PROMPT_CASES + [
         ("leading_and_inner_spaces_kept", b"  a b\r\n", "  a b", True),
@@ -165,6 +197,18 @@ class PromptPath(WineCase):
         ("ansi_bytes", b"caf\xe9.txt\r\n", ("café.txt", b"caf\xe9.txt"), True),
         ("utf8_bytes", "café.txt\r\n".encode(), ("café.txt", b"caf\xe9.txt"), True),
         ("utf8_cyrillic", "файл.txt\r\n".encode(), ("файл.txt", b"????.txt"), True),
+        # UTF-16LE, as cmd /u and Windows PowerShell write it, with or without
+        # a BOM, is read as characters: never the part before its first 0 byte.
+        ("utf16_bom", b"\xff\xfe" + "name.txt\r\n".encode("utf-16-le"), "name.txt", True, ["n"]),
+        ("utf16_without_bom", "name.txt\r\n".encode("utf-16-le"), "name.txt", True, ["n"]),
+        ("utf16_cyrillic", b"\xff\xfe" + "файл.txt\r\n".encode("utf-16-le"),
+         ("файл.txt", b"????.txt"), True),
+        ("utf16_half_character", "name.txt".encode("utf-16-le") + b"\n", "", False, ["name.txt"]),
+        ("utf8_bom_dropped", b"\xef\xbb\xbfname.txt\r\n", "name.txt", True),
+        ("utf8_bom_cyrillic", b"\xef\xbb\xbf" + "файл.txt\r\n".encode(), ("файл.txt", b"????.txt"),
+         True),
+        # Ctrl-Z is no end of input in a pipe: no name is cut there.
+        ("ctrl_z_inside", b"na\x1ame.txt\r\n", "na\x1ame.txt", False, ["na"]),
     ]
 
     # label, arguments, line typed at the console, name it shows and holds.
@@ -273,10 +317,11 @@ class Wow64Redirection(WineCase):
 class WindowsCalls(WineCase):
     """What the program asks of Windows, read from Wine's trace of its calls."""
 
-    TRACED = ["winmm.timeBeginPeriod", "winmm.timeEndPeriod", "msvcrt._wfopen", "kernel32.Sleep",
-              "kernel32.WriteFile",
-              "kernel32.WaitForSingleObject", "kernel32.FindFirstChangeNotificationW",
-              "kernel32.FindNextChangeNotification", "kernel32.FindCloseChangeNotification"]
+    TRACED = ["kernel32.SetErrorMode", "winmm.timeBeginPeriod", "winmm.timeEndPeriod",
+              "msvcrt._wfopen", "kernel32.Sleep", "kernel32.WriteFile",
+              "kernel32.Wow64DisableWow64FsRedirection", "kernel32.Wow64RevertWow64FsRedirection",
+              "kernel32.FindFirstChangeNotificationW", "kernel32.ReadDirectoryChangesW",
+              "kernel32.CreateFileW"]
     # Arguments and results are hex without 0x, at least 8 digits, for 32- and
     # 64-bit programs alike; only pointers are wider in a 64-bit one.
     CALL = re.compile(r"^(\d+\.\d+):(\w+):(Call|Ret) +(\w+)\.(\w+)\((.*?)\)"
@@ -325,33 +370,40 @@ class WindowsCalls(WineCase):
         self.assertEqual(writes, ["0000001e", "0000002c"])
         made = [call for call in made if call[1] != "WriteFile"]
         names = [function for _, function, _ in made]
-        self.assertEqual(names[:3], ["timeBeginPeriod", "_wfopen", "FindFirstChangeNotificationW"],
-                         "the 1 ms tick comes before the first attempt, the watch after it")
-        self.assertEqual(made[0][2], "00000001")
-        # Names and attribute and permission changes, in the name's folder.
-        self.assertRegex(made[2][2], r'L"\.",00000000,00000105$')
-        watch = next(result for function, result in returned
-                     if function == "FindFirstChangeNotificationW")
+        # No system dialog may stop the polling: the error mode is set first
+        # (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX).
+        self.assertEqual([(name, args) for _, name, args in made[:2]],
+                         [("SetErrorMode", "00008001"), ("timeBeginPeriod", "00000001")],
+                         "the error mode, then the 1 ms tick, before the first attempt")
+        # Nothing is opened or watched but the name: the folder stays free.
+        self.assertFalse({"FindFirstChangeNotificationW", "ReadDirectoryChangesW",
+                          "CreateFileW"} & set(names), "a handle on the folder")
         opened = [result for function, result in returned if function == "_wfopen"]
         self.assertTrue(all(result == "00000000" for result in opened[:-1]))
         self.assertNotEqual(opened[-1], "00000000")
+        turned_off = [result != "00000000" for function, result in returned
+                      if function == "Wow64DisableWow64FsRedirection"]
         last_open = len(names) - 1 - names[::-1].index("_wfopen")
-        polling, holding = made[3:last_open + 1], made[last_open + 1:]
-        pauses = []
-        for stamp, function, args in polling:
-            if function == "_wfopen":
-                self.assertRegex(args, r'L"node",\w+ L"rb"$')
-            elif function == "FindNextChangeNotification":
-                self.assertEqual(args, watch)
-            else:
-                self.assertIn((function, args), [("WaitForSingleObject", f"{watch},00000001"),
-                                                 ("Sleep", "00000001")])
-                pauses.append(stamp)
-        self.assertIn("WaitForSingleObject", names, "no wait on the folder's changes")
+        after_open = last_open + (2 if turned_off[-1] else 1)
+        polling, holding = made[2:after_open], made[after_open:]
+        # Each attempt: the redirection off, the open, the redirection back on
+        # where it was turned off; then a plain 1 ms pause.
+        attempt = ["Wow64DisableWow64FsRedirection", "_wfopen"]
+        pauses, i = [], 0
+        for off in turned_off:
+            expected = attempt + (["Wow64RevertWow64FsRedirection"] if off else [])
+            self.assertEqual([function for _, function, _ in polling[i:i + len(expected)]],
+                             expected, polling[i:i + 4])
+            self.assertRegex(polling[i + 1][2], r'L"node",\w+ L"rb"$')
+            i += len(expected)
+            if i < len(polling):
+                self.assertEqual(polling[i][1:], ("Sleep", "00000001"))
+                pauses.append(polling[i][0])
+                i += 1
+        self.assertEqual(i, len(polling))
         self.assertEqual([(function, args) for _, function, args in holding],
-                         [("FindCloseChangeNotification", watch), ("timeEndPeriod", "00000001"),
-                          ("Sleep", "ffffffff")],
-                         "the watch and the tick are given back before the idle wait, once")
+                         [("timeEndPeriod", "00000001"), ("Sleep", "ffffffff")],
+                         "the tick is given back before the idle wait, once")
         self.assertGreater(len(pauses), 10)
         rate = (len(pauses) - 1) / (pauses[-1] - pauses[0])
         print(f"\nattempts per second under Wine, traced: {rate:.0f}")

@@ -1,0 +1,32 @@
+#ifndef FILEHOLDER_WINDOWS_TEXT_H
+#define FILEHOLDER_WINDOWS_TEXT_H
+
+#include "console_line.h"
+
+#include <cstddef>
+
+// Names travel through the program as UTF-8; Windows has them in UTF-16.
+// Unpaired surrogates, which Windows allows in names and UTF-8 cannot carry,
+// travel as the three bytes their code would have (WTF-8), so that every
+// name comes back unchanged.
+
+// UTF-16 to UTF-8, length characters of wide, as a new string; the empty
+// string when there is no memory for it, never a part of a name.
+const char *narrow_from_wide(const wchar_t *wide, std::size_t length);
+
+// UTF-8 to UTF-16, appended to wide at end; wide has room for one character
+// per byte of text and a NUL, or two where LF becomes CR LF (newline).
+// Returns where the text ends in wide.
+std::size_t widen(const char *text, wchar_t *wide, std::size_t end, bool newline = false);
+
+// The name in a line read from a pipe or a file, decoded whole: UTF-16LE
+// when it was read so, else UTF-8 when it is valid UTF-8 (after a BOM, which
+// is dropped), else the ANSI code page. The empty string when it cannot be
+// decoded whole.
+const char *name_from_line(const console_line &line);
+
+// length characters of wide in the ANSI code page, as a new buffer of
+// size bytes; null when there is no memory for it.
+char *ansi_from_wide(const wchar_t *wide, int length, int &size);
+
+#endif
