@@ -1,8 +1,11 @@
 # Catch rate against file lifetime for every subject of the benchmark.
 # gnuplot -e "data='catch_rate.dat'; out='catch-rate.svg'" catch_rate.gp
+# (run by bench/run.sh, which draws doc/catch-rate.svg and
+# doc/pattern-catch-rate.svg; heading= sets another title)
+if (!exists("heading")) heading = "Share of short-lived files caught"
 set terminal svg size 720,420 dynamic font "sans,13" background "white"
 set output out
-set title "Share of short-lived files caught"
+set title heading
 set xlabel "file lifetime (ms)"
 set ylabel "caught (%)"
 set logscale x

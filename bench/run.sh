@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # The full benchmark: builds the release binary, runs every measurement,
-# keeps the table in bench/results/ and redraws docs/catch-rate.svg. Its
-# arguments go to bench.py (for example --windows EXE --wine LOADER).
+# keeps the tables in bench/results/ and redraws the catch-rate plots beside
+# doc/performance.md. Its arguments go to the benchmark (for example
+# --windows EXE --wine LOADER).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages gcc python3 gnuplot-nox || true
+ensure_packages gcc python3 gnuplot-nox inotify-tools || true
 bash scripts/build.sh >/dev/null
-mkdir -p bench/results docs
+mkdir -p bench/results
 status=0
-python3 bench/bench.py --data bench/results "$@" | tee bench/results/table.md || status=$?
-gnuplot -e "data='bench/results/catch_rate.dat'; out='docs/catch-rate.svg'" bench/catch_rate.gp
+python3 bench --data bench/results "$@" | tee bench/results/table.md || status=$?
+for plot in catch_rate pattern_catch_rate; do
+    [ -f "bench/results/$plot.dat" ] || continue
+    heading="Share of short-lived files caught"
+    [ "$plot" = pattern_catch_rate ] && heading="$heading, waiting on a pattern"
+    gnuplot -e "data='bench/results/$plot.dat'; out='doc/${plot//_/-}.svg'; heading='$heading'" \
+        bench/catch_rate.gp
+done
 exit "$status"

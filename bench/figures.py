@@ -1,0 +1,133 @@
+"""Every figure present and a sane number, whatever the targets: a check as
+(label, value, lowest, highest, lowest allowed) tuples, mode by mode."""
+
+import math
+
+from measures import LIFETIMES_MS
+from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
+
+# The inotify floors, woken by any change in their folder, that wake less
+# often than this under a storm do not see it: they wake for most events.
+STORM_WAKEUPS_LEAST = 100
+
+
+def broken(got):
+    """What is missing or not a sane number among the figures of every mode."""
+    checks = []
+    if "literal" in got:
+        checks += literal(got["literal"])
+    if "pattern" in got:
+        checks += pattern(got["pattern"])
+    if "windows" in got:
+        checks += windows(got["windows"])
+    problems = []
+    for label, value, low, high, low_allowed in checks:
+        if not isinstance(value, (int, float)) or not math.isfinite(value):
+            problems.append(f"{label} is {value!r}")
+        elif value < low or value > high or (value == low and not low_allowed):
+            problems.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
+    return problems
+
+
+def positive(label, value):
+    return (label, value, 0, math.inf, False)
+
+
+def at_least_zero(label, value):
+    return (label, value, 0, math.inf, True)
+
+
+def share(label, value):
+    return (label, value, 0, 1, True)
+
+
+def latency_figures(where, latency, subjects, trials):
+    figures = []
+    for subject in subjects:
+        values = latency.get(subject, [])
+        figures.append((f"{subject}: {where} trials", len(values), trials, trials, True))
+        figures += [positive(f"{subject}: {where} latency", value) for value in values]
+    return figures
+
+
+def catch_figures(where, catch, lived, subjects, lifetimes):
+    figures = [share(f"{s}: {where}caught, lives {ms} ms", catch.get(s, {}).get(ms))
+               for s in subjects for ms in lifetimes]
+    return figures + [positive(f"{where}lifetime {ms} ms as measured", lived.get(ms)) for ms in lifetimes]
+
+
+def cost_figures(cost, key, subjects):
+    """CPU and wake-ups while waiting under one condition, for each subject."""
+    figures = []
+    for s in subjects:
+        figures += [at_least_zero(f"{s}: CPU waiting, {key}", cost.get(key, {}).get("cpu", {}).get(s)),
+                    at_least_zero(f"{s}: wake-ups/s waiting, {key}", cost.get(key, {}).get("wakeups", {}).get(s))]
+    return figures
+
+
+def woken(cost, key, subject):
+    """The inotify floor wakes for most events of a storm, or missed it."""
+    return (f"{subject}: wake-ups/s, {key}", cost.get(key, {}).get("wakeups", {}).get(subject),
+            STORM_WAKEUPS_LEAST, math.inf, True)
+
+
+def load_figures(load, runs):
+    """The other process's periods: there are some, and each made something."""
+    figures = [positive(f"{load}: periods run", len(runs))]
+    for made, seconds in runs:
+        figures += [positive(f"{load}: made", made), positive(f"{load}: seconds", seconds)]
+    return figures
+
+
+def load_rate(runs):
+    """What the other process made a second over all its periods, and in its slowest."""
+    return sum(m for m, _ in runs) / sum(s for _, s in runs), min(m / s for m, s in runs)
+
+
+def literal(got):
+    cost = got["cost"]
+    # Without the storm's wake-ups it could miss the watch and every figure still look fine.
+    figures = [positive("sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor")),
+               woken(cost, "storm", "inotify (floor)")]
+    figures += cost_figures(cost, "storm", got["storm_subjects"])
+    for rate in SWEEP_RATES:
+        figures += cost_figures(cost, f"name {rate}", ["fileholder"])
+        figures += cost_figures(cost, f"other {rate}", ["fileholder"])
+    figures += [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
+    if "latency" not in got:
+        return figures
+    subjects = got["subjects"]
+    figures += latency_figures("quiet", got["latency"], subjects, got["trials"])
+    figures += latency_figures("busy folder", got["busy_latency"], got["busy_subjects"], got["trials"])
+    figures += catch_figures("", got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += cost_figures(cost, "quiet", subjects)
+    figures += cost_figures(cost, "busy", got["busy_subjects"])
+    figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
+    figures += [positive(f"{s}: peak resident", v) for s in subjects for v in got["peak"].get(s) or [None]]
+    return figures + [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects]
+
+
+def pattern(got):
+    subjects, cost = got["subjects"], got["cost"]
+    figures = latency_figures("pattern", got["latency"], subjects, got["trials"])
+    figures += catch_figures("pattern ", got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += catch_figures("many files, ", got["many_catch"], got["many_lived"], subjects, (0.2,))
+    figures.append(positive("pattern sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor")))
+    figures += cost_figures(cost, "quiet", subjects)
+    figures += cost_figures(cost, "many", subjects)
+    figures += cost_figures(cost, "storm", ["fileholder", "pattern floor", "inotifywait loop"])
+    for key in ("huge", "huge storm", "huge match storm"):
+        figures += cost_figures(cost, key, ["fileholder", "pattern floor"])
+    figures += [woken(cost, "storm", "pattern floor"), woken(cost, "huge match storm", "pattern floor")]
+    return figures + [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
+
+
+def windows(got):
+    programs, cost = got["windows"], got["windows_cost"]
+    figures = latency_figures("Wine", got["windows_latency"], programs, got["windows_trials"])
+    figures += catch_figures("", got["windows_catch"], got["windows_lived"], programs, WINDOWS_LIFETIMES_MS)
+    for folder in ("quiet", "many"):
+        figures += catch_figures(f"pattern, {folder} folder: ", got[f"windows_{folder}_catch"],
+                                 got[f"windows_{folder}_lived"], programs, WINDOWS_LIFETIMES_MS)
+        figures += cost_figures(cost, folder, programs)
+    return figures + [positive("sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor"))]

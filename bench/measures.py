@@ -1,0 +1,146 @@
+"""The measures, each over subjects in turn, round by round, so that drift of
+the machine hits all alike: latency, catch rate, CPU while waiting under
+each load, wake-ups and memory while holding, start-up."""
+
+import contextlib
+import os
+import random
+import statistics
+import time
+
+from trial import Running, precise_sleep
+
+LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
+
+
+def check_opened(bench, running, subject, path):
+    """A pattern's subject must say it opened the file that appeared."""
+    opened = running.opened()
+    if bench.pattern and (opened is None or not opened.endswith(os.path.basename(path))):
+        raise RuntimeError(f"{subject} said it opened {opened!r}, not {path}")
+
+
+def latency(bench, trials, subjects):
+    """From the moment the file appears to the done line (ms), for each."""
+    results = {subject: [] for subject in subjects}
+    for _, subject in bench.rounds(trials, subjects):
+        name = bench.awaited()
+        running = bench.start(subject, name)
+        time.sleep(random.uniform(0.003, 0.008))  # a random phase of the poll
+        appeared, path = bench.appear(name)
+        held = running.wait_line(b"- done", 10)
+        running.stop()
+        os.unlink(path)
+        if held is None:
+            raise RuntimeError(f"{subject} missed a file that stayed")
+        check_opened(bench, running, subject, path)
+        results[subject].append((held - appeared) / 1e6)
+    return results
+
+
+def catch_rate(bench, rounds, subjects, lifetimes=LIFETIMES_MS, wait=0.03):
+    """Share of files caught that live each lifetime, and the median lifetime
+    as measured (ms); wait is how long a held file may take to show its
+    done line."""
+    caught = {subject: {ms: 0 for ms in lifetimes} for subject in subjects}
+    lived = {ms: [] for ms in lifetimes}
+    for _, subject in bench.rounds(rounds, subjects):
+        name = bench.awaited()
+        running = bench.start(subject, name)
+        for lifetime in random.sample(lifetimes, len(lifetimes)):
+            time.sleep(random.uniform(0.003, 0.008))
+            # The creator sleeps rather than spins: a spinning creator keeps
+            # a woken subject off its processor and measures the scheduler.
+            appeared, path = bench.appear(name)
+            precise_sleep(lifetime / 1000)
+            os.unlink(path)
+            lived[lifetime].append((time.perf_counter_ns() - appeared) / 1e6)
+            if running.wait_line(b"- done", wait) is not None:
+                check_opened(bench, running, subject, path)
+                caught[subject][lifetime] += 1
+                running.stop()
+                running = bench.start(subject, name)
+        running.stop()
+    shares = {s: {ms: n / rounds for ms, n in by.items()} for s, by in caught.items()}
+    return shares, {ms: statistics.median(v) for ms, v in lived.items()}
+
+
+def cpu_share(bench, subject, seconds, name=None):
+    """CPU share of one core while waiting on a name that never opens, and
+    wake-ups a second: voluntary switches, each a sleep that ended."""
+    running = bench.start(subject, name or bench.awaited())
+    time.sleep(0.3)
+    cpu_before, slept_before = running.cpu_ns(), running.status("voluntary_ctxt_switches")
+    at_before = time.perf_counter_ns()
+    time.sleep(seconds)
+    spent = running.cpu_ns() - cpu_before
+    slept = running.status("voluntary_ctxt_switches") - slept_before
+    elapsed = time.perf_counter_ns() - at_before
+    held = running.wait_line(b"- done", 0.01) is not None
+    running.stop()
+    if held:
+        raise RuntimeError(f"{subject} held a name that never opens")
+    return spent / elapsed, slept / (elapsed / 1e9)
+
+
+def polling_cost(bench, rounds, seconds, conditions):
+    """CPU shares and wake-ups a second while waiting, under each condition
+    in turn, round by round. A condition is (key, subjects, load): load()
+    gives a context that runs it and yields the name to wait on, or None
+    for a fresh one. Returns {key: {"cpu": {subject: mean}, "wakeups": ...}}."""
+    got = {key: {"cpu": {}, "wakeups": {}} for key, _, _ in conditions}
+    for _ in range(rounds):
+        for key, subjects, load in conditions:
+            with load() as name:
+                for subject in subjects:
+                    share, rate = cpu_share(bench, subject, seconds, name)
+                    got[key]["cpu"].setdefault(subject, []).append(share)
+                    got[key]["wakeups"].setdefault(subject, []).append(rate)
+    return {key: {kind: {s: statistics.mean(v) for s, v in by.items()} for kind, by in figures.items()}
+            for key, figures in got.items()}
+
+
+@contextlib.contextmanager
+def quiet():
+    yield None
+
+
+def holding(bench, rounds, seconds, subjects):
+    """Wake-ups per second while holding, and peak resident memory (KiB)."""
+    wakeups = {subject: [] for subject in subjects}
+    peak = {subject: [] for subject in subjects}
+    for _, subject in bench.rounds(rounds, subjects):
+        name = bench.fresh_name()
+        bench.appear(name)
+        running = bench.start(subject, name)
+        if running.wait_line(b"- done", 10) is None:
+            raise RuntimeError(f"{subject} did not hold an existing file")
+        time.sleep(0.2)
+        before = running.switches()
+        time.sleep(seconds)
+        wakeups[subject].append((running.switches() - before) / seconds)
+        peak[subject].append(running.status("VmHWM"))
+        running.stop()
+        os.unlink(name)
+    return {s: statistics.mean(v) for s, v in wakeups.items()}, peak
+
+
+def start_up(bench, trials, subjects):
+    """From launching the process to its line for a file that exists (ms)."""
+    times = {subject: [] for subject in subjects}
+    for _, subject in bench.rounds(trials, subjects):
+        name = bench.fresh_name()
+        bench.appear(name)
+        running = Running(bench.commands[subject], name)
+        held = running.wait_line(b"- done", 10)
+        running.stop()
+        os.unlink(name)
+        if held is None:
+            raise RuntimeError(f"{subject} did not hold an existing file")
+        times[subject].append((held - running.started) / 1e6)
+    return {s: statistics.median(v) for s, v in times.items()}
+
+
+def percentile(values, share):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(share * len(ordered)))]

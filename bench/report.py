@@ -1,0 +1,204 @@
+"""The report of a known name: its table, the sweep of event rates, notes,
+targets and summary line; the Windows programs' table; the shared printing."""
+
+import os
+import statistics
+
+from figures import load_rate
+from measures import LIFETIMES_MS, percentile
+from modes import BUSY_FILES_PER_SECOND, STORM_TOUCHES_PER_SECOND, SWEEP_RATES, WINDOWS_LIFETIMES_MS
+
+ME = "fileholder"
+
+
+def table(columns, rows):
+    """A Markdown table with a column per subject that has a figure in it."""
+    columns = [c for c in columns if any(c in values for _, values in rows)]
+    print("| | " + " | ".join(columns) + " |")
+    print("|---|" + "---:|" * len(columns))
+    for label, values in rows:
+        print(f"| {label} | " + " | ".join(values.get(c, "—") for c in columns) + " |")
+    print()
+
+
+def relative_to(floor):
+    """A CPU share as % of a core and as a multiple of the sleep floor."""
+    return lambda share: f"{share * 100:.2f} ({share / floor:.2f}×)"
+
+
+def write_catch_data(path, catch, subjects):
+    """The catch rates by lifetime, for the plot."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        out.write("lifetime_ms " + " ".join(f'"{s}"' for s in subjects) + "\n")
+        for ms in LIFETIMES_MS:
+            out.write(f"{ms} " + " ".join(f"{catch[s][ms] * 100:.1f}" for s in subjects) + "\n")
+
+
+def summarise(what, parts):
+    """The summary line of parts; returns the targets missed."""
+    missed = [label for part in parts for label, ok in part["checks"].items() if not ok]
+    print(f"summary: {what} " + ", ".join(part["summary"] for part in parts) + "; "
+          + ("all targets met" if not missed else "missed: " + ", ".join(missed)))
+    print()
+    return missed
+
+
+def literal(got, data):
+    """The table of a known name, its notes and summary; returns the targets
+    missed. With --storm-only there are only the storm's and sweep's rows."""
+    floor = got["cost"]["quiet"]["cpu"]["sleep floor"]
+    relative = relative_to(floor)
+    parts = [storm_part(got, relative)]
+    if "latency" in got:
+        parts.insert(0, full_part(got, floor, relative, data))
+    table(got["subjects"] + ["sleep floor"], [row for part in parts for row in part["rows"]])
+    sweep = sweep_part(got, floor, relative)
+    print(f"sleep floor (a bare 1 ms sleep loop): {floor * 100:.2f}% of a core; "
+          + "; ".join(part["note"] for part in parts + [sweep]))
+    print()
+    return summarise("fileholder", parts + [sweep])
+
+
+def full_part(got, floor, relative, data):
+    """Every row but the storm's, with their notes, targets and summary."""
+    subjects, latency, busy_latency = got["subjects"], got["latency"], got["busy_latency"]
+    catch, lived, peak = got["catch"], got["lived"], got["peak"]
+    cpu, busy_cpu = got["cost"]["quiet"]["cpu"], got["cost"]["busy"]["cpu"]
+    busy_rate, slowest = load_rate(got["loads"]["busy"])
+    rows = [
+        ("latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in latency.items()}),
+        ("latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in latency.items()}),
+        ("busy folder: latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in busy_latency.items()}),
+        ("busy folder: latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in busy_latency.items()}),
+        ("busy folder: latency max (ms)", {s: f"{max(v):.3f}" for s, v in busy_latency.items()}),
+    ]
+    for ms in LIFETIMES_MS:
+        rows.append((f"caught, lives {ms} ms ({lived[ms]:.2f})", {s: f"{catch[s][ms]:.0%}" for s in subjects}))
+    rows += [
+        ("CPU while polling, % of a core (× sleep floor)", {s: relative(cpu[s]) for s in subjects}),
+        ("busy folder: CPU while polling, % of a core (× sleep floor)", {s: relative(busy_cpu[s]) for s in busy_cpu}),
+        ("wake-ups/s while holding", {s: f"{got['wakeups'][s]:.1f}" for s in subjects}),
+        ("peak resident, median (range) (MiB)",
+         {s: f"{statistics.median(peak[s]) / 1024:.2f} ({min(peak[s]) / 1024:.2f}–{max(peak[s]) / 1024:.2f})"
+          for s in subjects}),
+        ("start-up to held (ms)", {s: f"{got['start'][s]:.2f}" for s in subjects}),
+    ]
+    if data:
+        write_catch_data(os.path.join(data, "catch_rate.dat"), catch, subjects)
+
+    p50, p99 = statistics.median(latency[ME]), percentile(latency[ME], 0.99)
+    busy_p99 = percentile(busy_latency[ME], 0.99)
+    # The busy folder is judged at p99, not max: a single trial can be held
+    # up by the scheduler on a loaded machine whatever the design, and the
+    # max is shown beside it. Caught within 1 ms: the latency also holds the
+    # way from the open to this script reading the done line, which the
+    # quiet folder's p50 measures (the file is then opened at once). Never
+    # later than plain polling: the Python loop polls plainly, in the same
+    # folder and load.
+    delivery = p50
+    plain_busy_p99 = percentile(busy_latency["Python loop"], 0.99)
+    checks = {
+        "p50 <= 0.15 ms": p50 <= 0.15,
+        "p99 <= 0.5 ms": p99 <= 0.5,
+        "0.2 ms caught >= 95%": catch[ME][0.2] >= 0.95,
+        "all >= 0.5 ms caught": all(catch[ME][ms] == 1 for ms in LIFETIMES_MS if ms >= 0.5),
+        "CPU <= 1.3x the sleep floor": cpu[ME] <= 1.3 * floor,
+        "busy folder CPU <= 2.5x the sleep floor": busy_cpu[ME] <= 2.5 * floor,
+        "busy folder p99 <= 1 ms + the open-to-read time": busy_p99 <= 1.0 + delivery,
+        "busy folder p99 <= plain polling's": busy_p99 <= plain_busy_p99,
+        "0 wake-ups": got["wakeups"][ME] == 0,
+        "peak <= 1.5 MiB": statistics.median(peak[ME]) <= 1536,
+        # Starting a process costs what the machine makes it cost; the
+        # inotify floor, a minimal C program, does the same work.
+        "start-up <= 1.25x the inotify floor's": got["start"][ME] <= 1.25 * got["start"]["inotify (floor)"],
+        # Not fileholder's: without the load the busy-folder figures mean little.
+        f"busy folder made >= 90% of {BUSY_FILES_PER_SECOND:,} files/s": busy_rate >= 0.9 * BUSY_FILES_PER_SECOND,
+    }
+    note = (f"busy folder: {busy_rate:,.0f} files/s made and deleted (asked {BUSY_FILES_PER_SECOND:,}), "
+            f"over {len(got['loads']['busy'])} periods, the slowest at {slowest:,.0f}")
+    summary = (f"p50 {p50:.3f} ms, p99 {p99:.3f} ms, busy folder p99 {busy_p99:.3f} ms "
+               f"(max {max(busy_latency[ME]):.3f}), 0.2 ms files caught {catch[ME][0.2]:.0%}, "
+               f"CPU {cpu[ME] * 100:.2f}% of a core = {cpu[ME] / floor:.2f}× the sleep floor "
+               f"({floor * 100:.2f}%), busy folder {busy_cpu[ME] / floor:.2f}×, "
+               f"{got['cost']['quiet']['wakeups'][ME]:.0f} wake-ups/s polling, {got['wakeups'][ME]:.1f} holding, "
+               f"{statistics.median(peak[ME]) / 1024:.2f} MiB peak, start-up {got['start'][ME]:.2f} ms, "
+               f"busy folder {busy_rate:,.0f} files/s")
+    return {"rows": rows, "note": note, "checks": checks, "summary": summary}
+
+
+def storm_part(got, relative):
+    """The rows of the storm on the name, with their note, targets and summary."""
+    floor = got["cost"]["quiet"]["cpu"]["sleep floor"]
+    cpu, wakeups = got["cost"]["storm"]["cpu"], got["cost"]["storm"]["wakeups"]
+    rate, slowest = load_rate(got["loads"]["storm"])
+    rows = [
+        ("storm on the name: CPU while polling, % of a core (× sleep floor)", {s: relative(cpu[s]) for s in cpu}),
+        ("storm on the name: wake-ups/s while polling", {s: f"{wakeups[s]:,.0f}" for s in wakeups}),
+    ]
+    checks = {
+        "storm on the name CPU <= 2x the sleep floor": cpu[ME] <= 2 * floor,
+        # Not fileholder's: without the load the storm's figures mean little.
+        f"storm on the name made >= 90% of {STORM_TOUCHES_PER_SECOND:,} touches/s":
+            rate >= 0.9 * STORM_TOUCHES_PER_SECOND,
+    }
+    note = (f"storm on the name: {rate:,.0f} touches/s (asked {STORM_TOUCHES_PER_SECOND:,}), "
+            f"over {len(got['loads']['storm'])} storms, the slowest at {slowest:,.0f}; "
+            f"the sleep floor under it {cpu['sleep floor'] * 100:.2f}%")
+    summary = (f"storm on the name {cpu[ME] * 100:.2f}% of a core = {cpu[ME] / floor:.2f}× the sleep floor, "
+               f"{wakeups[ME]:,.0f} wake-ups/s, {rate:,.0f} touches/s")
+    return {"rows": rows, "note": note, "checks": checks, "summary": summary}
+
+
+def sweep_part(got, floor, relative):
+    """fileholder's CPU under folder events at each rate, about its name and
+    about other names: its own table, a row per rate. The 10,000 row is the
+    storm on the name and, in a full run, the busy folder."""
+    cost, loads = got["cost"], got["loads"]
+    keys = {rate: (f"name {rate}", f"other {rate}") for rate in SWEEP_RATES}
+    keys[STORM_TOUCHES_PER_SECOND] = ("storm", "busy" if "busy" in cost else None)
+    print("| folder events a second | about the name: CPU, % of a core (× sleep floor) | wake-ups/s "
+          "| about other names: CPU, % of a core (× sleep floor) | wake-ups/s |")
+    print("|---:|---:|---:|---:|---:|")
+    checks, worst, rates = {}, (0, None), []
+    for rate, pair in keys.items():
+        cells = []
+        for about, key in zip(("name", "other names"), pair):
+            if key is None:
+                cells += ["—", "—"]
+                continue
+            cpu, wakeups = cost[key]["cpu"][ME], cost[key]["wakeups"][ME]
+            cells += [relative(cpu), f"{wakeups:,.0f}"]
+            checks[f"{rate:,}/s about {about}: CPU <= 2x the sleep floor"] = cpu <= 2 * floor
+            worst = max(worst, (cpu / floor, f"{rate:,}/s about {about}"), key=lambda w: w[0])
+            made = load_rate(loads[key])[0]
+            rates.append(f"{made:,.0f}")
+            if rate in SWEEP_RATES:  # the busy folder and the storm are checked on their own
+                checks[f"sweep made >= 90% of {rate:,}/s about {about}"] = made >= 0.9 * rate
+        print(f"| {rate:,} | " + " | ".join(cells) + " |")
+    print()
+    note = "sweep: events made a second, in turn: " + ", ".join(rates)
+    summary = f"sweep at worst {worst[0]:.2f}× the sleep floor ({worst[1]})"
+    return {"rows": [], "note": note, "checks": checks, "summary": summary}
+
+
+def windows(got):
+    """The Windows programs' table: indicative, no targets."""
+    programs, cost = got["windows"], got["windows_cost"]
+    relative = relative_to(cost["quiet"]["cpu"]["sleep floor"])
+    rows = [("latency p50 (ms)", {w: f"{statistics.median(got['windows_latency'][w]):.3f}" for w in programs}),
+            ("latency p99 (ms)", {w: f"{percentile(got['windows_latency'][w], 0.99):.3f}" for w in programs})]
+    for ms in WINDOWS_LIFETIMES_MS:
+        rows.append((f"caught, lives {ms} ms ({got['windows_lived'][ms]:.2f})",
+                     {w: f"{got['windows_catch'][w][ms]:.0%}" for w in programs}))
+    for folder, where in (("quiet", "pattern, quiet folder"), ("many", f"pattern, {got['many_files']:,} files")):
+        for ms in WINDOWS_LIFETIMES_MS:
+            rows.append((f"{where}: caught, lives {ms} ms ({got[f'windows_{folder}_lived'][ms]:.2f})",
+                         {w: f"{got[f'windows_{folder}_catch'][w][ms]:.0%}" for w in programs}))
+        rows.append((f"{where}: CPU while waiting, % of a core (× sleep floor)",
+                     {w: relative(cost[folder]["cpu"][w]) for w in programs}))
+    print("| Windows program under Wine | " + " | ".join(programs) + " |")
+    print("|---|" + "---:|" * len(programs))
+    for label, values in rows:
+        print(f"| {label} | " + " | ".join(values[w] for w in programs) + " |")
+    print()

@@ -1,0 +1,80 @@
+"""The report of the pattern mode: its table, notes, targets and summary line."""
+
+import os
+import statistics
+
+from figures import load_rate
+from measures import LIFETIMES_MS, percentile
+from modes import BUSY_FILES_PER_SECOND, STORM_TOUCHES_PER_SECOND
+from report import ME, relative_to, summarise, table, write_catch_data
+
+# Whatever the folder holds and whatever happens in it, waiting costs at most
+# about this share of a core.
+BOUND = 0.10
+
+
+def pattern(got, data):
+    """Prints the pattern mode's table, note and summary; returns the targets missed."""
+    subjects, cost, loads = got["subjects"], got["cost"], got["loads"]
+    latency, catch, lived = got["latency"], got["catch"], got["lived"]
+    floor = cost["quiet"]["cpu"]["sleep floor"]
+    relative = relative_to(floor)
+    many, huge, unopenable = got["many_files"], got["huge_files"], got["unopenable"]
+    storm = f"storm of {BUSY_FILES_PER_SECOND:,} other names/s"
+    big = f"{huge:,} files, {unopenable:,} unopenable matches"
+
+    def cpu(key, shown=relative):
+        return {s: shown(v) for s, v in cost[key]["cpu"].items() if s != "sleep floor"}
+
+    rows = [
+        ("latency p50 (ms)", {s: f"{statistics.median(v):.3f}" for s, v in latency.items()}),
+        ("latency p99 (ms)", {s: f"{percentile(v, 0.99):.3f}" for s, v in latency.items()}),
+    ]
+    for ms in LIFETIMES_MS:
+        rows.append((f"caught, lives {ms} ms ({lived[ms]:.2f})", {s: f"{catch[s][ms]:.0%}" for s in subjects}))
+    rows += [
+        (f"{many:,} files: caught, lives 0.2 ms ({got['many_lived'][0.2]:.2f})",
+         {s: f"{got['many_catch'][s][0.2]:.0%}" for s in subjects}),
+        ("CPU while waiting, % of a core (× sleep floor)", cpu("quiet")),
+        ("wake-ups/s while waiting", {s: f"{v:,.0f}" for s, v in cost["quiet"]["wakeups"].items()
+                                      if s != "sleep floor"}),
+        (f"{many:,} files: CPU while waiting, % of a core (× sleep floor)", cpu("many")),
+        (f"{storm}: CPU while waiting, % of a core (× sleep floor)", cpu("storm")),
+        (f"{big}: CPU while waiting, % of a core", cpu("huge", lambda v: f"{v * 100:.2f}")),
+        (f"{big}, {storm}: CPU, % of a core", cpu("huge storm", lambda v: f"{v * 100:.2f}")),
+        (f"{big}, {STORM_TOUCHES_PER_SECOND:,} touches/s of a match: CPU, % of a core",
+         cpu("huge match storm", lambda v: f"{v * 100:.2f}")),
+    ]
+    table(subjects, rows)
+    if data:
+        write_catch_data(os.path.join(data, "pattern_catch_rate.dat"), catch, subjects)
+
+    mine = {key: cost[key]["cpu"][ME] for key in cost}
+    p50, floor_p50 = statistics.median(latency[ME]), statistics.median(latency["pattern floor"])
+    made = {key: load_rate(runs)[0] for key, runs in loads.items()}
+    checks = {
+        "p50 <= the pattern floor's + 0.05 ms": p50 <= floor_p50 + 0.05,
+        "0.2 ms caught >= 99%": catch[ME][0.2] >= 0.99,
+        "CPU <= 1.5x the sleep floor": mine["quiet"] <= 1.5 * floor,
+        f"{many:,} files: CPU <= 2x the sleep floor": mine["many"] <= 2 * floor,
+        f"{many:,} files: 0.2 ms caught >= 99%": got["many_catch"][ME][0.2] >= 0.99,
+        f"{storm}: CPU <= 2x the sleep floor": mine["storm"] <= 2 * floor,
+    }
+    for key in ("huge", "huge storm", "huge match storm"):
+        checks[f"{key}: CPU <= {BOUND:.0%} of a core"] = mine[key] <= BOUND
+    # Not fileholder's: without the load the figures under it mean little.
+    for key, rate in made.items():
+        asked = STORM_TOUCHES_PER_SECOND if "match" in key else BUSY_FILES_PER_SECOND
+        checks[f"{key} made >= 90% of {asked:,}/s"] = rate >= 0.9 * asked
+    print(f"pattern mode: sleep floor {floor * 100:.2f}% of a core; events made a second: "
+          + ", ".join(f"{key} {rate:,.0f}" for key, rate in made.items())
+          + f"; unopenable matches: {got['unopenable_how']}")
+    print()
+    summary = (f"p50 {p50:.3f} ms (pattern floor {floor_p50:.3f}), p99 {percentile(latency[ME], 0.99):.3f} ms, "
+               f"0.2 ms files caught {catch[ME][0.2]:.0%} ({got['many_catch'][ME][0.2]:.0%} among {many:,} files), "
+               f"CPU {mine['quiet'] / floor:.2f}× the sleep floor ({floor * 100:.2f}%), "
+               f"{many:,} files {mine['many'] / floor:.2f}×, storm {mine['storm'] / floor:.2f}×, "
+               f"{cost['quiet']['wakeups'][ME]:,.0f} wake-ups/s; {huge:,} files with unopenable matches "
+               f"{mine['huge'] * 100:.2f}% of a core, under a storm {mine['huge storm'] * 100:.2f}%, "
+               f"touches of a match {mine['huge match storm'] * 100:.2f}%")
+    return summarise("fileholder with a pattern", [{"checks": checks, "summary": summary}])

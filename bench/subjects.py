@@ -1,0 +1,132 @@
+"""The subjects: what each mode measures fileholder against, as commands that
+take the awaited name (or pattern) last and print fileholder's start line
+once they wait, and its done line once they hold."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+PYTHON_LOOP = """
+import signal, sys, time
+name = sys.argv[1]
+print("- start", flush=True)
+while True:
+    try:
+        held = open(name, "rb")
+        break
+    except OSError:
+        time.sleep(0.001)
+print("- done", flush=True)
+while True:
+    signal.pause()
+"""
+
+# Holds through descriptor 3 in the shell itself, which then waits on a child
+# that never ends: no wake-ups.
+SHELL_LOOP = """
+echo "- start"
+until exec 3<"$1"; do sleep 0.001; done
+echo "- done"
+sleep infinity &
+wait
+"""
+
+# Lists the folder every 1 ms and tries the matches in name order; opening
+# a folder fails, so folders are passed over.
+PATTERN_PYTHON_LOOP = """
+import fnmatch, os, signal, sys, time
+folder, pattern = os.path.split(sys.argv[1])
+print("- start", flush=True)
+held = None
+while held is None:
+    try:
+        names = sorted(n for n in os.listdir(folder) if fnmatch.fnmatchcase(n, pattern))
+    except OSError:
+        names = []
+    for name in names:
+        try:
+            held = open(os.path.join(folder, name), "rb")
+            break
+        except OSError:
+            pass
+    else:
+        time.sleep(0.001)
+print(f"- opened {held.name}", flush=True)
+print("- done", flush=True)
+while True:
+    signal.pause()
+"""
+
+# The pipeline a user would write with inotify-tools, wrapped to print the
+# start line once inotifywait says its watch is set, and the done line once
+# the loop holds a match. inotifywait writes that on standard error, so both
+# streams go through the loop; no file is named like the message.
+INOTIFYWAIT_LOOP = """
+folder=${1%/*} pattern=${1##*/}
+inotifywait -m -e create -e moved_to --format %f "$folder" 2>&1 | {
+    while read -r f; do
+        case $f in
+        "Watches established.") echo "- start" ;;
+        $pattern) exec 3<"$folder/$f" && break ;;
+        esac
+    done 2>/dev/null
+    echo "- opened $folder/$f"
+    echo "- done"
+    sleep infinity &
+    wait
+}
+"""
+
+
+def build(folder, source):
+    """Compiles one of the C references kept beside this script."""
+    binary = os.path.join(folder, os.path.splitext(source)[0])
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    subprocess.run([compiler, "-O2", "-o", binary, os.path.join(HERE, source)], check=True)
+    return binary
+
+
+def literal_subjects(fileholder, work):
+    """fileholder and what a user would reach for instead, for a known name."""
+    return {
+        "fileholder": [os.path.abspath(fileholder)],
+        "Python loop": [sys.executable, "-c", PYTHON_LOOP],
+        "shell loop": ["bash", "-c", SHELL_LOOP, "shell"],
+        "inotify (floor)": [build(work, "inotify_holder.c")],
+    }
+
+
+def pattern_subjects(fileholder, work):
+    """fileholder and what a user would reach for instead, for a pattern.
+    fileholder and the floor are copied into work, which any user may enter,
+    so that they can run as another user (for matches that cannot be opened)."""
+    ensure_inotifywait()
+    os.chmod(work, 0o755)
+    copy = os.path.join(work, "fileholder")
+    shutil.copy(fileholder, copy)
+    return {
+        "fileholder": [copy],
+        "pattern floor": [build(work, "pattern_floor.c")],
+        "inotifywait loop": ["bash", "-c", INOTIFYWAIT_LOOP, "inotifywait"],
+        "Python loop": [sys.executable, "-c", PATTERN_PYTHON_LOOP],
+    }
+
+
+def sleep_floor(work):
+    return [build(work, "sleep_floor.c")]
+
+
+def ensure_inotifywait():
+    """Installs Debian's inotify-tools when missing, as root."""
+    if shutil.which("inotifywait"):
+        return
+    if os.geteuid() == 0 and shutil.which("apt-get"):
+        quiet = {"stdout": subprocess.DEVNULL, "env": dict(os.environ, DEBIAN_FRONTEND="noninteractive")}
+        subprocess.run(["apt-get", "update", "-q"], check=False, **quiet)
+        subprocess.run(["apt-get", "install", "-y", "-q", "--no-install-recommends", "inotify-tools"],
+                       check=False, **quiet)
+    if not shutil.which("inotifywait"):
+        raise RuntimeError("inotifywait is missing: install Debian's inotify-tools")
