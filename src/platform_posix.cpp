@@ -176,6 +176,10 @@ void prepare_process()
     // A reader of standard output that went away must not end the hold:
     // the failed write is simply ignored.
     (void)std::signal(SIGPIPE, SIG_IGN);
+}
+
+void start_polling()
+{
     // The kernel may stretch each 1 ms pause by the timer slack (50 us by
     // default); without it the polling period stays at the pause asked for.
     (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
@@ -217,7 +221,7 @@ void write_message(const char *text, const char *name, const char *rest)
     std::free(message);
 }
 
-std::FILE *try_open(const char *name)
+std::FILE *try_open(const char *name, const char *& /*held*/)
 {
     // Without O_NONBLOCK a FIFO with no writer would block the open and with
     // it the polling; this way a FIFO opens at once, like any file that can
