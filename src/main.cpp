@@ -14,10 +14,19 @@ int main(int argc, char **argv)
     }
 
     write_message("- start fopen() loop on ", name, "\n");
+    start_polling();
     // The stream is kept open, untouched, until the process ends.
-    while (try_open(name) == nullptr) {
+    const char *held = nullptr;
+    while (try_open(name, held) == nullptr) {
         wait_for_next_attempt(name);
     }
-    write_message("- done, press CTRL-C when you want to quit\n");
+    // A pattern's match is named before the done line, in the same write, so
+    // that a script waiting for the done line has read which file it is.
+    const char *const line_end_then_done = "\n- done, press CTRL-C when you want to quit\n";
+    if (held != nullptr) {
+        write_message("- opened ", held, line_end_then_done);
+    } else {
+        write_message(line_end_then_done + 1);
+    }
     idle_forever();
 }

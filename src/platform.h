@@ -26,9 +26,16 @@ const char *read_typed_name();
 // a single write, so that nothing can come between its pieces.
 void write_message(const char *text, const char *name = "", const char *rest = "");
 
+// Runs once the name is known, right before the first attempt: what only
+// the polling needs is taken here, not while a prompt waits for input.
+void start_polling();
+
 // One attempt to open name for reading in binary mode; it never blocks.
+// Where name's last component is a pattern, the matching files in its folder
+// are tried in name order until one opens, and held is set to the name of
+// that file: the folder part of name as given, then the file's own name.
 // Null on any failure; a directory never counts as opened.
-std::FILE *try_open(const char *name);
+std::FILE *try_open(const char *name, const char *&held);
 
 // The pause after a failed attempt: 1 millisecond, cut short where the
 // platform can tell, without disturbing the folder, that name's folder

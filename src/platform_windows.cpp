@@ -122,7 +122,13 @@ void prepare_process()
     // reader) may stop the polling until someone clicks it: a failed attempt
     // only fails.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    // Polling needs the 1 ms tick; it is given back once the file is held.
+}
+
+void start_polling()
+{
+    // Polling needs the 1 ms tick, which older Windows raises for the whole
+    // system: only once the name is known, never while a prompt waits. It
+    // is given back once the file is held.
     timeBeginPeriod(timer_period_ms);
 }
 
@@ -184,7 +190,7 @@ void write_message(const char *text, const char *name, const char *rest)
     std::free(wide);
 }
 
-std::FILE *try_open(const char *name)
+std::FILE *try_open(const char *name, const char *& /*held*/)
 {
     const wchar_t *wide = wide_name(name);
     if (wide == nullptr) {

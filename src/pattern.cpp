@@ -1,0 +1,65 @@
+#include "pattern.h"
+
+#include <cstring>
+
+namespace
+{
+
+// NOLINTBEGIN(readability-magic-numbers): UTF-8 is its numbers.
+
+// The bytes of the character at text: a well-formed UTF-8 sequence, or one
+// byte, so that no name is ever stepped over past its end.
+int character_size(const char *text)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const int more = lead >= 0xF0 && lead < 0xF8 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+    for (int i = 1; i <= more; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0U) != 0x80U) {
+            return 1;
+        }
+    }
+    return more + 1;
+}
+
+// NOLINTEND(readability-magic-numbers)
+
+} // namespace
+
+bool is_pattern(const char *leaf)
+{
+    return std::strpbrk(leaf, "*?") != nullptr;
+}
+
+bool pattern_matches(const char *pattern, const char *name, bool hidden_dots)
+{
+    if (hidden_dots && *name == '.' && *pattern != '.') {
+        return false;
+    }
+    // Greedy, going back only to the last star: each star needs to take one
+    // more character at most once per position of name, so the cost stays
+    // the product of the two lengths at worst.
+    const char *star = nullptr;      // just after the last star seen
+    const char *star_name = nullptr; // where in name that star's run ends
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = ++pattern;
+            star_name = name;
+        } else if (*pattern == '?') {
+            ++pattern;
+            name += character_size(name);
+        } else if (*pattern != '\0' && *pattern == *name) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star;
+            star_name += character_size(star_name);
+            name = star_name;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') {
+        ++pattern;
+    }
+    return *pattern == '\0';
+}

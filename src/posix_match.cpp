@@ -1,0 +1,153 @@
+#include "pattern.h"
+#include "posix.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <vector>
+
+// A pattern's attempt: the entries that the folder's events showed matching
+// are tried at once; the folder itself is listed as often as its size
+// allows, for what events cannot show (a full queue, no watch, a change the
+// watch is not told of, such as one on another host's share).
+
+namespace
+{
+
+constexpr std::int64_t one_millisecond_ns = 1000000;
+
+// A listing, with the opens of the matches it found, may take this share of
+// the time at most (1 / 100): a small folder is listed at every attempt, a
+// large one less often, whatever it holds.
+constexpr std::int64_t listing_share = 100;
+
+// The names that events reported since the last attempt; when more come,
+// the folder is listed instead.
+constexpr std::size_t reports_held = 8;
+constexpr std::size_t entry_room = 256; // NAME_MAX and its NUL
+
+struct match_search {
+    char reported[reports_held][entry_room] = {};
+    std::size_t reports = 0;
+    bool listing_due = true;
+    timespec next_listing{};
+    char *path = nullptr; // the folder part of the name, then an entry
+    std::size_t path_room = 0;
+};
+match_search search;
+
+bool by_name(const char *left, const char *right)
+{
+    return std::strcmp(left, right) < 0;
+}
+
+// Opens the folder part of name followed by entry; null on any failure.
+std::FILE *open_entry(const awaited_name &name, const char *entry, bool &out_of_descriptors)
+{
+    const std::size_t length = std::strlen(entry);
+    if (name.folder_part + length + 1 > search.path_room) {
+        auto *grown = static_cast<char *>(std::realloc(search.path, name.folder_part + length + 1));
+        if (grown == nullptr) {
+            return nullptr;
+        }
+        search.path = grown;
+        search.path_room = name.folder_part + length + 1;
+        std::memcpy(search.path, name.name, name.folder_part);
+    }
+    std::memcpy(search.path + name.folder_part, entry, length + 1);
+    return open_path(search.path, out_of_descriptors);
+}
+
+// Tries entries in name order until one opens.
+std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entries,
+                       const char *&held)
+{
+    std::sort(entries.begin(), entries.end(), by_name);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && std::strcmp(entries[i - 1], entries[i]) == 0) {
+            continue;
+        }
+        bool out_of_descriptors = false;
+        std::FILE *file = open_entry(name, entries[i], out_of_descriptors);
+        if (file == nullptr && out_of_descriptors && give_up_watch()) {
+            file = open_entry(name, entries[i], out_of_descriptors);
+        }
+        if (file != nullptr) {
+            held = search.path;
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+// Lists the folder and tries its matches; directories never count.
+std::FILE *try_listing(const awaited_name &name, const char *&held)
+{
+    if (name.folder == nullptr) {
+        return nullptr; // no memory for the folder's name
+    }
+    DIR *folder = opendir(name.folder);
+    if (folder == nullptr && (errno == EMFILE || errno == ENFILE) && give_up_watch()) {
+        folder = opendir(name.folder);
+    }
+    if (folder == nullptr) {
+        return nullptr;
+    }
+    std::vector<char *> names;
+    for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
+        if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
+            char *copy = strdup(entry->d_name);
+            if (copy != nullptr) {
+                names.push_back(copy);
+            }
+        }
+    }
+    (void)closedir(folder);
+    std::vector<const char *> entries(names.begin(), names.end());
+    std::FILE *file = try_entries(name, entries, held);
+    for (char *copy : names) {
+        std::free(copy);
+    }
+    return file;
+}
+
+} // namespace
+
+void report_match(const char *entry)
+{
+    if (search.reports == reports_held || std::strlen(entry) >= entry_room) {
+        search.listing_due = true;
+        return;
+    }
+    std::strcpy(search.reported[search.reports++], entry);
+}
+
+void report_lost_events()
+{
+    search.listing_due = true;
+}
+
+std::FILE *try_matches(const awaited_name &name, const char *&held)
+{
+    std::vector<const char *> entries;
+    for (std::size_t i = 0; i < search.reports; ++i) {
+        entries.push_back(search.reported[i]);
+    }
+    search.reports = 0;
+    std::FILE *file = try_entries(name, entries, held);
+    const timespec start = monotonic_now();
+    if (file != nullptr ||
+        !(search.listing_due || nanoseconds_between(search.next_listing, start) >= 0)) {
+        return file;
+    }
+    file = try_listing(name, held);
+    // The next listing waits until this one's cost is a small share of the
+    // time, and at least until the next attempt.
+    const std::int64_t cost = nanoseconds_between(start, monotonic_now());
+    search.next_listing =
+        after(start, std::max(one_millisecond_ns - one_millisecond_ns / 10, cost * listing_share));
+    search.listing_due = false;
+    return file;
+}
