@@ -44,7 +44,7 @@ def literal(options, work):
     for rate in SWEEP_RATES:
         conditions += [(f"name {rate}", ["fileholder"], load(f"name {rate}", rate, True)),
                        (f"other {rate}", ["fileholder"], load(f"other {rate}", rate, False))]
-    cost_rounds, cost_seconds = (1, 0.5) if quick else (3, 2)
+    cost_rounds, cost_seconds = (1, 0.5) if quick else (3, 1.5)
     if options.storm_only:
         conditions.insert(0, ("quiet", ["sleep floor"], quiet))
         got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
@@ -58,7 +58,7 @@ def literal(options, work):
     conditions[:0] = [("quiet", list(bench.commands), quiet),
                       ("busy", busy_subjects, load("busy", BUSY_FILES_PER_SECOND, False))]
     got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
-    got["wakeups"], got["peak"] = measures.holding(bench, 1 if quick else 7, 0.5 if quick else 1,
+    got["wakeups"], got["peak"] = measures.holding(bench, 1 if quick else 5, 0.5 if quick else 1,
                                                    all_subjects)
     got["start"] = measures.start_up(bench, 5 if quick else 40, all_subjects)
     return got
@@ -97,9 +97,9 @@ def pattern(options, work, patterns, sizes):
     bench.commands["sleep floor"] = subjects.sleep_floor(work)
     got = {"bench": bench, "subjects": all_subjects, "loads": {}, **sizes}
     bench.pattern = patterns["quiet"]
-    got["trials"] = 10 if quick else 250
+    got["trials"] = 10 if quick else 200
     got["latency"] = measures.latency(bench, got["trials"], all_subjects)
-    got["rounds"] = 3 if quick else 120
+    got["rounds"] = 3 if quick else 100
     got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects)
     bench.pattern = patterns["many"]
     got["many_catch"], got["many_lived"] = measures.catch_rate(bench, got["rounds"], all_subjects, (0.2,))
@@ -131,7 +131,7 @@ def pattern(options, work, patterns, sizes):
         ("huge storm", bounded, lambda: waiting("huge", BUSY_FILES_PER_SECOND)),
         ("huge match storm", bounded, lambda: waiting("huge", storm, "is-locked0000.tmp")),
     ]
-    got["cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 2, conditions)
+    got["cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 1.5, conditions)
     bench.pattern = None
     return got
 

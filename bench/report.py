@@ -52,7 +52,7 @@ def literal(got, data):
     parts = [storm_part(got, relative)]
     if "latency" in got:
         parts.insert(0, full_part(got, floor, relative, data))
-    table(got["subjects"] + ["sleep floor"], [row for part in parts for row in part["rows"]])
+    table(got["subjects"], [row for part in parts for row in part["rows"]])
     sweep = sweep_part(got, floor, relative)
     print(f"sleep floor (a bare 1 ms sleep loop): {floor * 100:.2f}% of a core; "
           + "; ".join(part["note"] for part in parts + [sweep]))
