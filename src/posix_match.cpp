@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 // A pattern's attempt: the entries that the folder's events showed matching
@@ -27,6 +30,9 @@ constexpr std::int64_t listing_share = 100;
 // the folder is listed instead.
 constexpr std::size_t reports_held = 8;
 constexpr std::size_t entry_room = 256; // NAME_MAX and its NUL
+
+// Room for some hundreds of entries a read.
+constexpr std::size_t listing_buffer_size = 32768;
 
 struct match_search {
     char reported[reports_held][entry_room] = {};
@@ -82,35 +88,44 @@ std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entr
     return nullptr;
 }
 
-// Lists the folder and tries its matches; directories never count.
+// Lists the folder and tries its matches; directories never count. The
+// entries are read straight from the kernel into a buffer kept for the
+// run: this runs at every attempt where the folder is small.
 std::FILE *try_listing(const awaited_name &name, const char *&held)
 {
     if (name.folder == nullptr) {
         return nullptr; // no memory for the folder's name
     }
-    DIR *folder = opendir(name.folder);
-    if (folder == nullptr && (errno == EMFILE || errno == ENFILE) && give_up_watch()) {
-        folder = opendir(name.folder);
+    int folder = open(name.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0 && (errno == EMFILE || errno == ENFILE) && give_up_watch()) {
+        folder = open(name.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    if (folder == nullptr) {
+    if (folder < 0) {
         return nullptr;
     }
-    std::vector<char *> names;
-    for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
-        if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
-            char *copy = strdup(entry->d_name);
-            if (copy != nullptr) {
-                names.push_back(copy);
+    static std::vector<char> found; // the matches' names, each with its NUL
+    found.clear();
+    alignas(dirent64) static char entries[listing_buffer_size];
+    for (;;) {
+        const long got = syscall(SYS_getdents64, folder, entries, sizeof entries);
+        if (got <= 0) {
+            break;
+        }
+        for (long offset = 0; offset < got;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
+            if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
+                found.insert(found.end(), entry->d_name,
+                             entry->d_name + std::strlen(entry->d_name) + 1);
             }
+            offset += entry->d_reclen;
         }
     }
-    (void)closedir(folder);
-    std::vector<const char *> entries(names.begin(), names.end());
-    std::FILE *file = try_entries(name, entries, held);
-    for (char *copy : names) {
-        std::free(copy);
+    (void)close(folder);
+    std::vector<const char *> matches;
+    for (std::size_t at = 0; at < found.size(); at += std::strlen(found.data() + at) + 1) {
+        matches.push_back(found.data() + at);
     }
-    return file;
+    return try_entries(name, matches, held);
 }
 
 } // namespace
