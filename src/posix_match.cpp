@@ -19,12 +19,12 @@
 namespace
 {
 
-constexpr std::int64_t one_millisecond_ns = 1000000;
-
 // A listing, with the opens of the matches it found, may take this share of
 // the time at most (1 / 100): a small folder is listed at every attempt, a
 // large one less often, whatever it holds.
 constexpr std::int64_t listing_share = 100;
+// A little under the 1 ms pause, so that the next attempt finds it due.
+constexpr std::int64_t shortest_listing_interval_ns = 900000;
 
 // The names that events reported since the last attempt; when more come,
 // the folder is listed instead.
@@ -132,11 +132,12 @@ std::FILE *try_listing(const awaited_name &name, const char *&held)
 
 void report_match(const char *entry)
 {
-    if (search.reports == reports_held || std::strlen(entry) >= entry_room) {
+    const std::size_t length = std::strlen(entry);
+    if (search.reports == reports_held || length >= entry_room) {
         search.listing_due = true;
         return;
     }
-    std::strcpy(search.reported[search.reports++], entry);
+    std::memcpy(search.reported[search.reports++], entry, length + 1);
 }
 
 void report_lost_events()
@@ -159,10 +160,10 @@ std::FILE *try_matches(const awaited_name &name, const char *&held)
     }
     file = try_listing(name, held);
     // The next listing waits until this one's cost is a small share of the
-    // time, and at least until the next attempt.
+    // time; a cheap one comes at the next attempt.
     const std::int64_t cost = nanoseconds_between(start, monotonic_now());
     search.next_listing =
-        after(start, std::max(one_millisecond_ns - one_millisecond_ns / 10, cost * listing_share));
+        after(start, std::max(shortest_listing_interval_ns, cost * listing_share));
     search.listing_due = false;
     return file;
 }
