@@ -93,7 +93,8 @@ bool about_the_name(const awaited_name &name, const inotify_event &event)
     if (!name.pattern) {
         return std::strcmp(event.name, name.leaf) == 0;
     }
-    if (!pattern_matches(name.leaf, event.name, true)) {
+    // A new folder never counts, whatever its name.
+    if ((event.mask & IN_ISDIR) != 0 || !pattern_matches(name.leaf, event.name, true)) {
         return false;
     }
     report_match(event.name);
