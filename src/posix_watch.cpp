@@ -13,8 +13,6 @@
 namespace
 {
 
-constexpr std::int64_t one_millisecond_ns = 1000000;
-
 // Room for the events a busy folder queues between two reads that the
 // budget pays for, so that one read drains them.
 constexpr std::size_t event_buffer_size = 16384;

@@ -7,14 +7,16 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
-// A pattern's attempt: the entries that the folder's events showed matching
-// are tried at once; the folder itself is listed as often as its size
-// allows, for what events cannot show (a full queue, no watch, a change the
-// watch is not told of, such as one on another host's share).
+// The attempt: one open of a path, or a pattern's. For a pattern, the
+// entries that the folder's events showed matching are tried at once; the
+// folder itself is listed as often as its size allows, for what events
+// cannot show (a full queue, no watch, a change the watch is not told of,
+// such as one on another host's share).
 
 namespace
 {
@@ -68,17 +70,16 @@ std::FILE *open_entry(const awaited_name &name, const char *entry, bool &out_of_
 
 // Tries entries in name order until one opens.
 std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entries,
-                       const char *&held)
+                       const char *&held, bool &out_of_descriptors)
 {
     std::sort(entries.begin(), entries.end(), by_name);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (i > 0 && std::strcmp(entries[i - 1], entries[i]) == 0) {
             continue;
         }
-        bool out_of_descriptors = false;
         std::FILE *file = open_entry(name, entries[i], out_of_descriptors);
-        if (file == nullptr && out_of_descriptors && give_up_watch()) {
-            file = open_entry(name, entries[i], out_of_descriptors);
+        if (out_of_descriptors) {
+            return nullptr; // to be tried again once a descriptor is free
         }
         if (file != nullptr) {
             held = search.path;
@@ -91,16 +92,14 @@ std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entr
 // Lists the folder and tries its matches; directories never count. The
 // entries are read straight from the kernel into a buffer kept for the
 // run: this runs at every attempt where the folder is small.
-std::FILE *try_listing(const awaited_name &name, const char *&held)
+std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of_descriptors)
 {
     if (name.folder == nullptr) {
         return nullptr; // no memory for the folder's name
     }
-    int folder = open(name.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0 && (errno == EMFILE || errno == ENFILE) && give_up_watch()) {
-        folder = open(name.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
+    const int folder = open(name.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) {
+        out_of_descriptors = errno == EMFILE || errno == ENFILE;
         return nullptr;
     }
     static std::vector<char> found; // the matches' names, each with its NUL
@@ -125,7 +124,7 @@ std::FILE *try_listing(const awaited_name &name, const char *&held)
     for (std::size_t at = 0; at < found.size(); at += std::strlen(found.data() + at) + 1) {
         matches.push_back(found.data() + at);
     }
-    return try_entries(name, matches, held);
+    return try_entries(name, matches, held, out_of_descriptors);
 }
 
 } // namespace
@@ -145,20 +144,47 @@ void report_lost_events()
     search.listing_due = true;
 }
 
-std::FILE *try_matches(const awaited_name &name, const char *&held)
+std::FILE *open_path(const char *path, bool &out_of_descriptors)
+{
+    // Without O_NONBLOCK a FIFO with no writer would block the open and with
+    // it the polling; this way a FIFO opens at once, like any file that can
+    // be read. O_NOCTTY: holding a terminal must not make it ours.
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) {
+        out_of_descriptors = errno == EMFILE || errno == ENFILE;
+        return nullptr;
+    }
+    // Linux opens directories for reading; holding one is not what was asked.
+    struct stat status {
+    };
+    std::FILE *file = nullptr;
+    if (fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode)) {
+        file = fdopen(descriptor, "rb");
+    }
+    if (file == nullptr) {
+        (void)close(descriptor);
+    }
+    return file;
+}
+
+std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors)
 {
     std::vector<const char *> entries;
     for (std::size_t i = 0; i < search.reports; ++i) {
         entries.push_back(search.reported[i]);
     }
     search.reports = 0;
-    std::FILE *file = try_entries(name, entries, held);
+    std::FILE *file = try_entries(name, entries, held, out_of_descriptors);
+    if (out_of_descriptors) {
+        search.listing_due = true; // what was reported is found again
+        return nullptr;
+    }
     const timespec start = monotonic_now();
     if (file != nullptr ||
         !(search.listing_due || nanoseconds_between(search.next_listing, start) >= 0)) {
         return file;
     }
-    file = try_listing(name, held);
+    file = try_listing(name, held, out_of_descriptors);
     // The next listing waits until this one's cost is a small share of the
     // time; a cheap one comes at the next attempt.
     const std::int64_t cost = nanoseconds_between(start, monotonic_now());
