@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include <cstring>
+
 int main(int argc, char **argv)
 {
     prepare_process();
@@ -21,9 +23,10 @@ int main(int argc, char **argv)
         wait_for_next_attempt(name);
     }
     // A pattern's match is named before the done line, in the same write, so
-    // that a script waiting for the done line has read which file it is.
+    // that a script waiting for the done line has read which file it is. A
+    // file named like the pattern itself needs no such line.
     const char *const line_end_then_done = "\n- done, press CTRL-C when you want to quit\n";
-    if (held != nullptr) {
+    if (held != nullptr && std::strcmp(held, name) != 0) {
         write_message("- opened ", held, line_end_then_done);
     } else {
         write_message(line_end_then_done + 1);

@@ -8,17 +8,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
 {
-
-// 64 bits, so that no difference of times overflows where long has 32.
-constexpr std::int64_t one_second_ns = 1000000000;
 
 // Writes all of size bytes, waiting for an output left non-blocking by the
 // parent instead of giving up on it. A failed write changes nothing.
@@ -37,8 +32,6 @@ void write_all(const char *bytes, std::size_t size)
         }
     }
 }
-
-} // namespace
 
 const awaited_name &awaited(const char *name)
 {
@@ -64,25 +57,7 @@ const awaited_name &awaited(const char *name)
     return split;
 }
 
-timespec monotonic_now()
-{
-    timespec now{};
-    (void)clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
-}
-
-std::int64_t nanoseconds_between(const timespec &start, const timespec &end)
-{
-    return (static_cast<std::int64_t>(end.tv_sec) - start.tv_sec) * one_second_ns +
-           (end.tv_nsec - start.tv_nsec);
-}
-
-timespec after(const timespec &start, std::int64_t nanoseconds)
-{
-    const std::int64_t total = start.tv_nsec + nanoseconds;
-    return timespec{static_cast<time_t>(start.tv_sec + total / one_second_ns),
-                    static_cast<long>(total % one_second_ns)};
-}
+} // namespace
 
 void prepare_process()
 {
@@ -145,41 +120,17 @@ void write_message(const char *text, const char *name, const char *rest)
     std::free(message);
 }
 
-std::FILE *open_path(const char *path, bool &out_of_descriptors)
-{
-    // Without O_NONBLOCK a FIFO with no writer would block the open and with
-    // it the polling; this way a FIFO opens at once, like any file that can
-    // be read. O_NOCTTY: holding a terminal must not make it ours.
-    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    if (descriptor < 0) {
-        out_of_descriptors = errno == EMFILE || errno == ENFILE;
-        return nullptr;
-    }
-    // Linux opens directories for reading; holding one is not what was asked.
-    struct stat status {
-    };
-    std::FILE *file = nullptr;
-    if (fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode)) {
-        file = fdopen(descriptor, "rb");
-    }
-    if (file == nullptr) {
-        (void)close(descriptor);
-    }
-    return file;
-}
-
 std::FILE *try_open(const char *name, const char *&held)
 {
     const awaited_name &split = awaited(name);
-    if (split.pattern) {
-        return try_matches(split, held);
-    }
     bool out_of_descriptors = false;
-    std::FILE *file = open_path(name, out_of_descriptors);
+    std::FILE *file = split.pattern ? try_matches(split, held, out_of_descriptors)
+                                    : open_path(name, out_of_descriptors);
     // The watch only speeds things up: it never costs the attempt its
     // descriptor.
     if (file == nullptr && out_of_descriptors && give_up_watch()) {
-        file = open_path(name, out_of_descriptors);
+        file = split.pattern ? try_matches(split, held, out_of_descriptors)
+                             : open_path(name, out_of_descriptors);
     }
     return file;
 }

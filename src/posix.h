@@ -7,8 +7,9 @@
 #include <ctime>
 
 // The pieces of the POSIX platform layer, shared among its files: the
-// awaited name taken apart, the open of one path, the folder watch that ends
-// pauses early, and the search for a pattern's matches.
+// awaited name taken apart, the attempt (posix_open.cpp: one path, or a
+// pattern's matches) and the folder watch that ends pauses early
+// (posix_watch.cpp), which reports to the attempt what its events showed.
 
 // The awaited name, split once into its folder and its last component.
 struct awaited_name {
@@ -19,33 +20,55 @@ struct awaited_name {
     std::size_t folder_part = 0; // the bytes of name before leaf
     bool pattern = false;
 };
-const awaited_name &awaited(const char *name);
 
 // One open of path for reading; null on any failure. Sets out_of_descriptors
 // when it failed for want of a descriptor.
 std::FILE *open_path(const char *path, bool &out_of_descriptors);
 
-// Gives the watch's descriptor back for good: the attempts need it more.
-// True when the watch held one.
-bool give_up_watch();
+// A pattern's matches, tried in name order until one opens: first the
+// entries that the watch reported, then, when it is due, what a listing of
+// the folder finds. held is set to the name of the file opened.
+std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors);
+
+// What the watch tells the attempt: an entry that events showed matching,
+// or that events were lost, so that the folder must be listed.
+void report_match(const char *entry);
+void report_lost_events();
 
 // The 1 ms pause after a failed attempt, ended early by the folder's events
 // that may let the next attempt succeed.
 void pause_on_folder(const awaited_name &name);
 
+// Gives the watch's descriptor back for good: the attempts need it more.
+// True when the watch held one.
+bool give_up_watch();
+
 // Releases the watch: the file is held.
 void end_watch();
 
-// A pattern's matches. The watch reports the names of entries that events
-// showed matching, or that events were lost; the next attempt tries those
-// names first, and lists the folder when it is due.
-void report_match(const char *entry);
-void report_lost_events();
-std::FILE *try_matches(const awaited_name &name, const char *&held);
+// Time on the monotonic clock, in 64 bits so that no difference of times
+// overflows where long has 32.
+constexpr std::int64_t one_second_ns = 1000000000;
+constexpr std::int64_t one_millisecond_ns = 1000000;
 
-// Time on the monotonic clock.
-timespec monotonic_now();
-std::int64_t nanoseconds_between(const timespec &start, const timespec &end);
-timespec after(const timespec &start, std::int64_t nanoseconds);
+inline timespec monotonic_now()
+{
+    timespec now{};
+    (void)clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+inline std::int64_t nanoseconds_between(const timespec &start, const timespec &end)
+{
+    return (static_cast<std::int64_t>(end.tv_sec) - start.tv_sec) * one_second_ns +
+           (end.tv_nsec - start.tv_nsec);
+}
+
+inline timespec after(const timespec &start, std::int64_t nanoseconds)
+{
+    const std::int64_t total = start.tv_nsec + nanoseconds;
+    return timespec{static_cast<time_t>(start.tv_sec + total / one_second_ns),
+                    static_cast<long>(total % one_second_ns)};
+}
 
 #endif

@@ -13,11 +13,9 @@
 namespace
 {
 
-constexpr std::int64_t one_millisecond_ns = 1000000;
-
-// Room for every event a busy folder queues in one pause, so one read
-// drains them.
-constexpr std::size_t event_buffer_size = 4096;
+// Room for the events a busy folder queues between two reads that the
+// budget pays for, so that one read drains them.
+constexpr std::size_t event_buffer_size = 16384;
 
 // Creations, renames into the folder and attribute changes can make the
 // name openable; the rest of the folder's changes, writes and closes of
@@ -36,10 +34,11 @@ constexpr unsigned pauses_between_checks = 100;
 // Early wake-ups are paid from a budget that refills at this many a second
 // and holds at most a few: a quiet folder's event ends the pause at once,
 // and a file written beside the name and renamed to it takes two. At any
-// rate of events, about the name or not, the wake-ups then stay within a
-// quarter above the plain pauses': once the budget is spent, the pause is
-// slept out and the events are read after it.
-constexpr std::int64_t early_wake_up_cost_ns = 4 * one_millisecond_ns; // 250 a second
+// rate of events, about the name or not, the wake-ups then stay within an
+// eighth above the plain pauses': once the budget is spent, the pauses are
+// plain, and what came meanwhile is read in one go at the next wake-up the
+// budget pays for.
+constexpr std::int64_t early_wake_up_cost_ns = 8 * one_millisecond_ns; // 125 a second
 constexpr std::int64_t early_wake_ups_held = 4;
 
 struct folder_watch {
@@ -92,7 +91,8 @@ bool about_the_name(const awaited_name &name, const inotify_event &event)
     if (!name.pattern) {
         return std::strcmp(event.name, name.leaf) == 0;
     }
-    if (!pattern_matches(name.leaf, event.name, true)) {
+    // A new folder never counts, whatever its name.
+    if ((event.mask & IN_ISDIR) != 0 || !pattern_matches(name.leaf, event.name, true)) {
         return false;
     }
     report_match(event.name);
@@ -169,9 +169,7 @@ void pause_on_folder(const awaited_name &name)
     }
     timespec now = monotonic_now();
     if (!can_wake_early(now)) {
-        // The budget is spent: the whole pause, then what came meanwhile.
-        plain_pause();
-        (void)read_events(name);
+        plain_pause(); // the budget is spent
         return;
     }
     const timespec end = after(now, one_millisecond_ns);
@@ -197,7 +195,6 @@ void pause_on_folder(const awaited_name &name)
         now = monotonic_now();
         if (!can_wake_early(now)) {
             (void)clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr);
-            (void)read_events(name);
             return;
         }
     }

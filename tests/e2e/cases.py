@@ -47,3 +47,14 @@ PROMPT_CASES = [
     ("cr_then_pipe_left_open", ("left_open", b"f\r"), "f", True),
     ("endless_zeros", "/dev/zero", "", False),
 ]
+
+# Patterns that match no file at the start, so every platform waits for the
+# first match and names it: label, typed (else the argument), pattern, made
+# first (a trailing slash makes a folder), made once it waits, opened name.
+PATTERN_CASES = [
+    ("match_appears", False, "cc*.s", ["other.s"], ["ccQ7x2Lm.s"], "ccQ7x2Lm.s"),
+    ("question_mark_one_character", False, "f?.dat", ["f10.dat"], ["f1.dat"], "f1.dat"),
+    ("folder_passed_over", False, "zz*.tmp", ["zzdir.tmp/"], ["zzfile.tmp"], "zzfile.tmp"),
+    ("folder_appears_later", False, "sub/*.log", [], ["sub/a.log"], "sub/a.log"),
+    ("typed", True, "is-*.tmp", [], ["is-4FQ2P.tmp"], "is-4FQ2P.tmp"),
+]

@@ -32,6 +32,12 @@ def start_line(name):
     return b"- start fopen() loop on " + name + b"\n"
 
 
+def opened_line(name):
+    if isinstance(name, str):
+        name = name.encode()
+    return b"- opened " + name + b"\n"
+
+
 def binary():
     path = os.environ.get("FILEHOLDER_BINARY")
     if not path:
@@ -236,9 +242,34 @@ class Case(unittest.TestCase):
         return run
 
     def make_files(self, names):
+        """Makes each file, complete; a name ending in a slash is a folder."""
         for name in names:
             os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
-            self.make_file(name)
+            if not name.endswith("/"):
+                self.make_file(name)
+
+    def check_patterns(self, cases):
+        """Runs a table of (label, typed, pattern, made first, made once it
+        waits, opened name or None) and expects exactly that output."""
+        for label, typed, pattern, before, after, opened in cases:
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(before)
+                if typed:
+                    run = self.run_fileholder([], stdin=pattern.encode() + b"\n")
+                    shown = PROMPT + start_line(pattern)
+                else:
+                    run = self.run_fileholder([pattern])
+                    shown = start_line(pattern)
+                if after:
+                    self.expect_output(run, shown)
+                    self.assertTrue(run.stays_quiet(), "held before a match was made")
+                    self.make_files(after)
+                # A file named like the pattern itself needs no opened line.
+                named = opened_line(opened) if opened not in (None, pattern) else b""
+                self.expect_quiet_output(run, shown + (named + DONE if opened else b""))
+                if opened:
+                    self.assert_holds(run, opened)
 
     def expect_output(self, run, expected):
         self.assertEqual(run.wait_for_output(expected), expected)

@@ -9,10 +9,18 @@ import sys
 import time
 import unittest
 
-from cases import ARGUMENT_CASES, PROMPT_CASES, nested_name
-from runner import DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, start_line
+from cases import ARGUMENT_CASES, PATTERN_CASES, PROMPT_CASES, nested_name
+from runner import (DONE, PATIENCE, PROMPT, QUIET, Case, binary, need_tool, opened_line,
+                    start_line)
 
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def launcher(code):
+    """A launcher that runs Python code in the process, then execs fileholder
+    with what the parent left it: the state a script or harness hands over."""
+    return (sys.executable, "-c", "import fcntl, os, signal, sys\n" + code +
+            "\nos.execv(sys.argv[1], sys.argv[1:])")
 
 
 # The first 1023 characters of a longer name that does not exist: a name
@@ -73,6 +81,58 @@ class FileBecomesOpenable(Holding):
                           user=user)
 
 
+    def test_under_a_descriptor_limit(self):
+        # Four descriptors: standard input, output and error, and one more,
+        # which the folder watch must give up to the attempt.
+        limited = launcher("import resource\nresource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))")
+        for label, name, made, opened in [("literal", "t1", "t1", None),
+                                          ("pattern", "t*", "t1", "t1")]:
+            with self.subTest(label):
+                self.setUp()
+                self.launcher = limited
+                run = self.run_fileholder([name])
+                self.expect_output(run, start_line(name))
+                time.sleep(QUIET)
+                self.make_file(made)
+                self.expect_output(run, start_line(name) + (opened_line(opened) if opened else b"")
+                                   + DONE)
+                self.assert_holds(run, made)
+
+
+class Patterns(Holding):
+    CASES = PATTERN_CASES + [
+        # Matches at the start: the first in byte order; case counts.
+        ("first_in_byte_order", False, "s*.txt", ["s2.txt", "s10.txt", "S1.txt", "other.txt"], [],
+         "s10.txt"),
+        # A leading dot only by a dot, as the shell lists files.
+        ("leading_dot_hidden", False, "*rc", [".bashrc"], ["zshrc"], "zshrc"),
+        ("leading_dot_by_a_dot", False, ".*rc", [], [".bashrc"], ".bashrc"),
+        ("brackets_plain", False, "photo[1]*.jpg", ["photo1.jpg"], ["photo[1]-2.jpg"],
+         "photo[1]-2.jpg"),
+        ("backslash_plain", False, "a\\*", ["ab"], ["a\\b"], "a\\b"),
+        ("named_like_the_pattern", False, "a*b", [], ["a*b"], "a*b"),
+        # The folder part exactly as given, then the entry's name.
+        ("folder_part_as_given", False, "./sub//cc*.s", ["sub/"], ["sub/ccX.s"], "./sub//ccX.s"),
+    ]
+
+    def test_cases(self):
+        self.check_patterns(self.CASES)
+
+    def test_unreadable_match_passed_over_then_held(self):
+        # Root reads anything, so the program runs as an ordinary user there.
+        user = "nobody" if os.geteuid() == 0 else None
+        os.chmod(self.dir, 0o755)
+        self.make_files(["u1.txt", "u2.txt"])
+        os.chmod(self.path("u1.txt"), 0)
+        os.chmod(self.path("u2.txt"), 0)
+        run = self.run_fileholder(["u*.txt"], user=user)
+        self.expect_output(run, start_line("u*.txt"))
+        self.assertTrue(run.stays_quiet(), "held an unreadable file")
+        os.chmod(self.path("u2.txt"), 0o644)
+        self.expect_quiet_output(run, start_line("u*.txt") + opened_line("u2.txt") + DONE)
+        self.assert_holds(run, "u2.txt")
+
+
 class PromptPath(Holding):
     CASES = PROMPT_CASES + [
         # Windows drops trailing spaces from file names; Linux keeps them.
@@ -113,6 +173,14 @@ class BrokenOutput(Holding):
         time.sleep(QUIET)
         self.assertTrue(run.alive())
 
+    def test_non_blocking_output_gets_the_whole_line(self):
+        # More than a pipe holds: the rest waits for the reader, never lost.
+        name = "n" * 100000
+        self.launcher = launcher("fcntl.fcntl(1, fcntl.F_SETFL, os.O_NONBLOCK)")
+        run = self.run_fileholder([name])
+        time.sleep(QUIET)
+        self.expect_quiet_output(run, start_line(name))
+
     def test_stdout_closed(self):
         # The held file may get descriptor 1: writing the messages to it must
         # fail, not change it.
@@ -151,11 +219,16 @@ class WhileHolding(Holding):
     SIGNALS = [(signal.SIGINT, True), (signal.SIGTERM, True), (signal.SIGHUP, True),
                (signal.SIGQUIT, True), (signal.SIGKILL, True), (signal.SIGPIPE, False)]
 
+    # A harness that blocked them before exec must not make it immune.
+    BLOCKED = launcher("signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT, signal.SIGTERM, "
+                       "signal.SIGHUP])")
+
     def test_signals_end_it_silently(self):
         for sig, ends in self.SIGNALS:
-            for phase in ("polling", "holding"):
+            for phase in ("polling", "holding", "blocked_by_the_parent"):
                 with self.subTest(signal=sig.name, phase=phase):
                     self.setUp()
+                    self.launcher = self.BLOCKED if phase == "blocked_by_the_parent" else ()
                     if phase == "holding":
                         run = self.held_run()
                         expected = start_line("file.txt") + DONE

@@ -1,0 +1,195 @@
+#include "pattern.h"
+#include "posix.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+// The attempt: one open of a path, or a pattern's. For a pattern, the
+// entries that the folder's events showed matching are tried at once; the
+// folder itself is listed as often as its size allows, for what events
+// cannot show (a full queue, no watch, a change the watch is not told of,
+// such as one on another host's share).
+
+namespace
+{
+
+// A listing, with the opens of the matches it found, may take this share of
+// the time at most (1 / 100): a small folder is listed at every attempt, a
+// large one less often, whatever it holds.
+constexpr std::int64_t listing_share = 100;
+// A little under the 1 ms pause, so that the next attempt finds it due.
+constexpr std::int64_t shortest_listing_interval_ns = 900000;
+
+// The names that events reported since the last attempt; when more come,
+// the folder is listed instead.
+constexpr std::size_t reports_held = 8;
+constexpr std::size_t entry_room = 256; // NAME_MAX and its NUL
+
+// Room for some hundreds of entries a read.
+constexpr std::size_t listing_buffer_size = 32768;
+
+struct match_search {
+    char reported[reports_held][entry_room] = {};
+    std::size_t reports = 0;
+    bool listing_due = true;
+    timespec next_listing{};
+    char *path = nullptr; // the folder part of the name, then an entry
+    std::size_t path_room = 0;
+};
+match_search search;
+
+bool by_name(const char *left, const char *right)
+{
+    return std::strcmp(left, right) < 0;
+}
+
+// Opens the folder part of name followed by entry; null on any failure.
+std::FILE *open_entry(const awaited_name &name, const char *entry, bool &out_of_descriptors)
+{
+    const std::size_t length = std::strlen(entry);
+    if (name.folder_part + length + 1 > search.path_room) {
+        auto *grown = static_cast<char *>(std::realloc(search.path, name.folder_part + length + 1));
+        if (grown == nullptr) {
+            return nullptr;
+        }
+        search.path = grown;
+        search.path_room = name.folder_part + length + 1;
+        std::memcpy(search.path, name.name, name.folder_part);
+    }
+    std::memcpy(search.path + name.folder_part, entry, length + 1);
+    return open_path(search.path, out_of_descriptors);
+}
+
+// Tries entries in name order until one opens.
+std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entries,
+                       const char *&held, bool &out_of_descriptors)
+{
+    std::sort(entries.begin(), entries.end(), by_name);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && std::strcmp(entries[i - 1], entries[i]) == 0) {
+            continue;
+        }
+        std::FILE *file = open_entry(name, entries[i], out_of_descriptors);
+        if (out_of_descriptors) {
+            return nullptr; // to be tried again once a descriptor is free
+        }
+        if (file != nullptr) {
+            held = search.path;
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+// Lists the folder and tries its matches; directories never count. The
+// entries are read straight from the kernel into a buffer kept for the
+// run: this runs at every attempt where the folder is small.
+std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+{
+    if (name.folder == nullptr) {
+        return nullptr; // no memory for the folder's name
+    }
+    const int folder = open(name.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        out_of_descriptors = errno == EMFILE || errno == ENFILE;
+        return nullptr;
+    }
+    static std::vector<char> found; // the matches' names, each with its NUL
+    found.clear();
+    alignas(dirent64) static char entries[listing_buffer_size];
+    for (;;) {
+        const long got = syscall(SYS_getdents64, folder, entries, sizeof entries);
+        if (got <= 0) {
+            break;
+        }
+        for (long offset = 0; offset < got;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
+            if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
+                found.insert(found.end(), entry->d_name,
+                             entry->d_name + std::strlen(entry->d_name) + 1);
+            }
+            offset += entry->d_reclen;
+        }
+    }
+    (void)close(folder);
+    std::vector<const char *> matches;
+    for (std::size_t at = 0; at < found.size(); at += std::strlen(found.data() + at) + 1) {
+        matches.push_back(found.data() + at);
+    }
+    return try_entries(name, matches, held, out_of_descriptors);
+}
+
+} // namespace
+
+void report_match(const char *entry)
+{
+    const std::size_t length = std::strlen(entry);
+    if (search.reports == reports_held || length >= entry_room) {
+        search.listing_due = true;
+        return;
+    }
+    std::memcpy(search.reported[search.reports++], entry, length + 1);
+}
+
+void report_lost_events()
+{
+    search.listing_due = true;
+}
+
+std::FILE *open_path(const char *path, bool &out_of_descriptors)
+{
+    // Without O_NONBLOCK a FIFO with no writer would block the open and with
+    // it the polling; this way a FIFO opens at once, like any file that can
+    // be read. O_NOCTTY: holding a terminal must not make it ours.
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) {
+        out_of_descriptors = errno == EMFILE || errno == ENFILE;
+        return nullptr;
+    }
+    // Linux opens directories for reading; holding one is not what was asked.
+    struct stat status {
+    };
+    std::FILE *file = nullptr;
+    if (fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode)) {
+        file = fdopen(descriptor, "rb");
+    }
+    if (file == nullptr) {
+        (void)close(descriptor);
+    }
+    return file;
+}
+
+std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+{
+    std::vector<const char *> entries;
+    for (std::size_t i = 0; i < search.reports; ++i) {
+        entries.push_back(search.reported[i]);
+    }
+    search.reports = 0;
+    std::FILE *file = try_entries(name, entries, held, out_of_descriptors);
+    if (out_of_descriptors) {
+        search.listing_due = true; // what was reported is found again
+        return nullptr;
+    }
+    const timespec start = monotonic_now();
+    if (file != nullptr ||
+        !(search.listing_due || nanoseconds_between(search.next_listing, start) >= 0)) {
+        return file;
+    }
+    file = try_listing(name, held, out_of_descriptors);
+    // The next listing waits until this one's cost is a small share of the
+    // time; a cheap one comes at the next attempt.
+    const std::int64_t cost = nanoseconds_between(start, monotonic_now());
+    search.next_listing =
+        after(start, std::max(shortest_listing_interval_ns, cost * listing_share));
+    search.listing_due = false;
+    return file;
+}
