@@ -6,12 +6,11 @@ import os
 
 import measures
 import subjects
-from measures import LIFETIMES_MS, quiet
-from trial import Bench
+from measures import quiet
+from trial import STORM_TOUCHES_PER_SECOND, Bench
 
 WINDOWS_LIFETIMES_MS = (0.5, 1)
 BUSY_FILES_PER_SECOND = 10000
-STORM_TOUCHES_PER_SECOND = 10000
 # Folder events a second in the sweep; 10,000 are the busy folder and the storm.
 SWEEP_RATES = (100, 300, 1000, 3000)
 PATTERN = "is-*.tmp"
@@ -111,7 +110,8 @@ def pattern(options, work, patterns, sizes):
         matches cannot be opened by the subjects, who run as nobody there."""
         load = quiet()
         if per_second:
-            runs = got["loads"].setdefault(f"{'touches of a match' if entry else 'other files'} in the {folder} folder", [])
+            events = "touches of a match" if entry else "other files"
+            runs = got["loads"].setdefault(f"{events} in the {folder} folder", [])
             load = bench.load(runs, per_second, entry, os.path.dirname(patterns[folder]))
         bench.user = "nobody" if folder == "huge" and os.geteuid() == 0 else None
         try:
@@ -166,5 +166,5 @@ def windows(options, work, bench, patterns, sizes):
     bench.pattern = None
     conditions = [("quiet", programs + ["sleep floor"], lambda: contextlib.nullcontext(patterns["quiet"])),
                   ("many", programs, lambda: contextlib.nullcontext(patterns["many"]))]
-    got["windows_cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 2, conditions)
+    got["windows_cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 1.5, conditions)
     return got

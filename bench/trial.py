@@ -157,12 +157,11 @@ class Bench:
         return Load(self.busy_binary, folder or self.folder, runs, per_second, entry)
 
     @contextlib.contextmanager
-    def storm(self, runs, per_second=STORM_TOUCHES_PER_SECOND, name=None):
-        """A folder at a fresh name (or at name), its times set by another
-        process while the block runs: every touch an attribute change naming
-        it in the folder that its waiters watch. Yields the name, which
-        never opens."""
-        name = name or self.fresh_name()
+    def storm(self, runs, per_second=STORM_TOUCHES_PER_SECOND):
+        """A folder at a fresh name, its times set by another process while
+        the block runs: every touch an attribute change naming it in the
+        folder that its waiters watch. Yields the name, which never opens."""
+        name = self.fresh_name()
         os.mkdir(name)
         made = os.stat(name).st_mtime_ns
         try:
