@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
-ensure_packages cmake g++ make libgtest-dev python3 strace || true
+# inotify-tools: the benchmark's quick runs measure its inotifywait pipeline.
+ensure_packages cmake g++ make libgtest-dev python3 strace inotify-tools || true
 
 for preset in release sanitize; do
     echo "== $preset"
