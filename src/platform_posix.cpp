@@ -1,6 +1,5 @@
 #include "platform.h"
 
-#include "console_line.h"
 #include "pattern.h"
 #include "posix.h"
 
@@ -87,11 +86,6 @@ void start_polling()
 const char *first_argument(char **argv)
 {
     return argv[1];
-}
-
-const char *read_typed_name()
-{
-    return read_console_line().text;
 }
 
 void write_message(const char *text, const char *name, const char *rest)

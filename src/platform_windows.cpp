@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include "console_line.h"
+#include "windows_input.h"
 #include "windows_text.h"
 
 #include <cstdlib>
@@ -150,15 +151,10 @@ const char *read_typed_name()
     if (is_console(input)) {
         return read_console_characters(input);
     }
-    // Bytes as they come: in text mode the runtime would end the input at a
-    // Ctrl-Z (0x1A), which is part of a name in UTF-16.
-    (void)_setmode(_fileno(stdin), _O_BINARY);
-    const console_line line = read_console_line(true);
-    const char *name = name_from_line(line);
-    if (line.size != 0) {
-        std::free(const_cast<char *>(line.text));
-    }
-    return name;
+    // A pipe or a file, read from the handle itself: the runtime would end
+    // the input at a Ctrl-Z (0x1A), part of a name in UTF-16, and would read
+    // on past the line.
+    return read_piped_name(input);
 }
 
 void write_message(const char *text, const char *name, const char *rest)

@@ -30,8 +30,10 @@ ARGUMENT_CASES = [
 
 # label, standard input, name it yields, file of that name exists. Standard
 # input "closed" is none at all, "folder" one that fails at the first read,
-# ("left_open", bytes) a pipe that gets the bytes and is never closed, and a
-# path a device to read from.
+# ("left_open", bytes) a pipe that gets the bytes and is never closed,
+# ("non_blocking_later", bytes) one that gets them only after a while and is
+# handed over non-blocking, ("file", bytes) a file that holds them, and a path
+# a device to read from.
 PROMPT_CASES = [
     ("crlf", b"name.txt\r\n", "name.txt", True),
     ("cr_inside", b"ab\rcd\n", "ab", True),
@@ -43,9 +45,12 @@ PROMPT_CASES = [
     ("too_long_for_the_system", b"x" * 2000 + b"\n", "x" * 2000, False),
     ("closed", "closed", "", False),
     ("read_error", "folder", "", False),
-    # The name ends at its CR: nothing after it is awaited, nor read.
-    ("cr_then_pipe_left_open", ("left_open", b"f\r"), "f", True),
+    # A line that ends with LF or CR LF is used at once: nothing after it is
+    # awaited.
+    ("crlf_then_pipe_left_open", ("left_open", b"f\r\n"), "f", True),
+    ("lf_then_pipe_left_open", ("left_open", b"fg\n"), "fg", True),
     ("endless_zeros", "/dev/zero", "", False),
+    ("from_file", ("file", b"name.txt\r\nnext.txt\r\n"), "name.txt", True),
 ]
 
 # Patterns that match no file at the start, so every platform waits for the

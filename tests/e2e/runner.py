@@ -13,6 +13,7 @@ import signal
 import subprocess
 import tempfile
 import termios
+import threading
 import time
 import unittest
 
@@ -63,11 +64,12 @@ class Run:
     stdin: None for an empty pipe left open, bytes to write and then close,
     "closed" for no standard input at all, a file descriptor to read from, or
     "pty" for a pseudo-terminal that is also the controlling terminal.
-    stdout: "pipe" or "closed".
+    stdout: "pipe" or "closed". nonblocking: standard input is handed over
+    with O_NONBLOCK set.
     """
 
     def __init__(self, args, cwd, stdin=None, stdout="pipe", launcher=(),
-                 user=None, newline=b"\n", env=None):
+                 user=None, newline=b"\n", env=None, nonblocking=False):
         self.newline = newline
         self.output = b""
         self.master = None
@@ -86,6 +88,8 @@ class Run:
                 signal.signal(sig, signal.SIG_DFL)
             if stdin == "pty":
                 fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+            if nonblocking:
+                os.set_blocking(0, False)
             for fd in closing:
                 os.close(fd)
 
@@ -310,10 +314,20 @@ class Case(unittest.TestCase):
 
     def standard_input(self, stdin):
         """The descriptor for the special inputs of check_prompt, or stdin itself."""
-        if isinstance(stdin, tuple):
+        if isinstance(stdin, tuple) and stdin[0] == "file":
+            self.make_file(".input", stdin[1])
+            reader = os.open(self.path(".input"), os.O_RDONLY)
+        elif isinstance(stdin, tuple):
             reader, writer = os.pipe()
-            os.write(writer, stdin[1])
             self.addCleanup(os.close, writer)
+            if stdin[0] == "non_blocking_later":
+                # Nothing to read at first, and reads that do not wait for it.
+                os.set_blocking(reader, False)
+                later = threading.Timer(QUIET, os.write, (writer, stdin[1]))
+                later.start()
+                self.addCleanup(later.join)
+            else:
+                os.write(writer, stdin[1])
         elif stdin == "folder" or (isinstance(stdin, str) and stdin.startswith("/dev/")):
             reader = os.open(self.dir if stdin == "folder" else stdin, os.O_RDONLY)
         else:

@@ -137,12 +137,62 @@ class PromptPath(Holding):
     CASES = PROMPT_CASES + [
         # Windows drops trailing spaces from file names; Linux keeps them.
         ("spaces_kept", b"  a b  \n", "  a b  ", True),
-        # Bytes as given: a 0 byte ends the name (on Windows it may begin UTF-16).
+        # Bytes as given: the name ends at its CR or 0 byte, and nothing after
+        # it is awaited (on Windows either may be part of UTF-16).
+        ("cr_then_pipe_left_open", ("left_open", b"f\r"), "f", True),
         ("nul_then_pipe_left_open", ("left_open", b"g\0h"), "g", True),
+        ("non_blocking", ("non_blocking_later", b"late.txt\n"), "late.txt", True),
     ]
 
     def test_from_pipe(self):
         self.check_prompt(self.CASES)
+
+    # Standard input shared with the script that started fileholder: what
+    # follows the name stays there for the script, in a file or a pipe.
+    SHARED = [
+        ("file", b"held.txt\nsecond line\n", b"second line\n"),
+        ("file_crlf", b"held.txt\r\nsecond\n", b"\nsecond\n"),
+        ("pipe", b"held.txt\nsecond line\n", b"second line\n"),
+    ]
+
+    def test_rest_of_shared_input_left_unread(self):
+        for label, given, rest in self.SHARED:
+            with self.subTest(label):
+                self.setUp()
+                self.make_file("held.txt")
+                if label.startswith("file"):
+                    self.make_file("input", given)
+                    reader = os.open(self.path("input"), os.O_RDONLY)
+                else:
+                    reader, writer = os.pipe()
+                    os.write(writer, given)
+                    os.close(writer)
+                self.addCleanup(os.close, reader)
+                run = self.run_fileholder([], stdin=reader)
+                self.expect_output(run, PROMPT + start_line("held.txt") + DONE)
+                self.assertEqual(os.read(reader, 100), rest)
+
+    # label, typed at the terminal, standard input non-blocking, name used.
+    TYPED = [
+        ("non_blocking", b"typed.txt\r", True, "typed.txt"),
+        ("longest_line_kept", b"x" * 4094 + b"\r", False, "x" * 4094),
+        # The terminal keeps 4,095 bytes of a line and drops the rest: a line
+        # that fills them may have been cut, and names nothing.
+        ("full_line_refused", b"x" * 5000 + b"\r", False, ""),
+    ]
+
+    def test_typed_at_the_terminal(self):
+        for label, typed, nonblocking, name in self.TYPED:
+            with self.subTest(label):
+                self.setUp()
+                run = self.run_fileholder([], stdin="pty", newline=b"\r\n",
+                                          nonblocking=nonblocking)
+                self.expect_output(run, PROMPT)
+                run.type(typed)
+                deadline = time.monotonic() + PATIENCE
+                while not run.output.endswith(start_line(name)) and time.monotonic() < deadline:
+                    run.stays_quiet(0.1)
+                self.assertEqual(run.output[-len(start_line(name)) - 1:], b"\n" + start_line(name))
 
     def test_on_terminal_then_ctrl_c(self):
         self.make_file("typed.txt")

@@ -203,7 +203,21 @@ class PromptPath(WineCase):
         ("utf16_without_bom", "name.txt\r\n".encode("utf-16-le"), "name.txt", True, ["n"]),
         ("utf16_cyrillic", b"\xff\xfe" + "файл.txt\r\n".encode("utf-16-le"),
          ("файл.txt", b"????.txt"), True),
-        ("utf16_half_character", "name.txt".encode("utf-16-le") + b"\n", "", False, ["name.txt"]),
+        # Without a BOM its UTF-16 line end tells it, whatever the first character.
+        ("utf16_first_beyond_ascii", "Über.txt\r\n".encode("utf-16-le"),
+         ("Über.txt", b"\xdcber.txt"), True, ["Ü"]),
+        ("utf16_cyrillic_without_bom", "Журнал.txt\r\n".encode("utf-16-le"),
+         ("Журнал.txt", b"??????.txt"), True),
+        ("utf16_cjk_without_bom", "中文.txt\r\n".encode("utf-16-le"), ("中文.txt", b"??.txt"), True),
+        ("cmd_u_echo", ("cmd /u /c echo", "Über.txt"), ("Über.txt", b"\xdcber.txt"), True, ["Ü"]),
+        ("utf16_from_file", ("file", "Über.txt\r\nnext\r\n".encode("utf-16-le")),
+         ("Über.txt", b"\xdcber.txt"), True, ["Ü"]),
+        ("utf16be_bom", b"\xfe\xff" + "name.txt\r\n".encode("utf-16-be"), "name.txt", True),
+        # No UTF-16 line end: bytes, and a NUL ends the line, as in the lists
+        # of find -print0. UTF-16 cut in half is read so too.
+        ("nul_separated", b"a\0b\0", "a", True, ["ab"]),
+        ("nul_separated_unended", b"a\0b", "a", True, ["ab"]),
+        ("utf16_half_character", "name.txt".encode("utf-16-le") + b"\n", "n", True, ["name.txt"]),
         ("utf8_bom_dropped", b"\xef\xbb\xbfname.txt\r\n", "name.txt", True),
         ("utf8_bom_cyrillic", b"\xef\xbb\xbf" + "файл.txt\r\n".encode(), ("файл.txt", b"????.txt"),
          True),
@@ -243,6 +257,16 @@ class PromptPath(WineCase):
 
     def test_from_pipe(self):
         self.check_prompt(selected(self.CASES))
+
+    def standard_input(self, stdin):
+        """Also ("cmd /u /c echo", text): what Wine's cmd writes to a pipe."""
+        if isinstance(stdin, tuple) and stdin[0] == "cmd /u /c echo":
+            cmd = subprocess.Popen([*self.tools, "cmd", "/u", "/c", "echo", stdin[1]], cwd=self.dir,
+                                   env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+            self.addCleanup(cmd.wait, PATIENCE)
+            self.addCleanup(cmd.stdout.close)
+            return cmd.stdout.fileno()
+        return super().standard_input(stdin)
 
     def test_at_the_console(self):
         for label, args, typed, name in selected(self.CONSOLE):
