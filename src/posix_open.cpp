@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <vector>
 
 // The attempt: one open of a path, or a pattern's. For a pattern, the
 // entries that the folder's events showed matching are tried at once; the
@@ -36,13 +35,43 @@ constexpr std::size_t entry_room = 256; // NAME_MAX and its NUL
 // Room for some hundreds of entries a read.
 constexpr std::size_t listing_buffer_size = 32768;
 
+// The matches a listing found, one after another with their NULs, and then
+// pointers to each: grown as needed, kept for the run.
+struct found_names {
+    char *bytes = nullptr;
+    std::size_t size = 0;
+    std::size_t room = 0;
+    const char **names = nullptr;
+    std::size_t count = 0;
+    std::size_t names_room = 0;
+};
+
+// Makes room for needed items of size bytes in block; false when there is
+// no memory for them.
+template <typename item> bool make_room(item *&block, std::size_t &room, std::size_t needed)
+{
+    if (needed <= room) {
+        return true;
+    }
+    const std::size_t larger = std::max(needed, 2 * room);
+    auto *grown = static_cast<item *>(std::realloc(block, larger * sizeof(item)));
+    if (grown == nullptr) {
+        return false;
+    }
+    block = grown;
+    room = larger;
+    return true;
+}
+
 struct match_search {
-    char reported[reports_held][entry_room] = {};
+    const char *reported[reports_held] = {};
+    char reported_names[reports_held][entry_room] = {};
     std::size_t reports = 0;
     bool listing_due = true;
     timespec next_listing{};
     char *path = nullptr; // the folder part of the name, then an entry
     std::size_t path_room = 0;
+    found_names found;
 };
 match_search search;
 
@@ -69,11 +98,11 @@ std::FILE *open_entry(const awaited_name &name, const char *entry, bool &out_of_
 }
 
 // Tries entries in name order until one opens.
-std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entries,
+std::FILE *try_entries(const awaited_name &name, const char **entries, std::size_t count,
                        const char *&held, bool &out_of_descriptors)
 {
-    std::sort(entries.begin(), entries.end(), by_name);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::sort(entries, entries + count, by_name);
+    for (std::size_t i = 0; i < count; ++i) {
         if (i > 0 && std::strcmp(entries[i - 1], entries[i]) == 0) {
             continue;
         }
@@ -102,8 +131,9 @@ std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of
         out_of_descriptors = errno == EMFILE || errno == ENFILE;
         return nullptr;
     }
-    static std::vector<char> found; // the matches' names, each with its NUL
-    found.clear();
+    found_names &found = search.found;
+    found.size = 0;
+    bool whole = true;
     alignas(dirent64) static char entries[listing_buffer_size];
     for (;;) {
         const long got = syscall(SYS_getdents64, folder, entries, sizeof entries);
@@ -113,18 +143,28 @@ std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of
         for (long offset = 0; offset < got;) {
             const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
             if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
-                found.insert(found.end(), entry->d_name,
-                             entry->d_name + std::strlen(entry->d_name) + 1);
+                const std::size_t length = std::strlen(entry->d_name) + 1;
+                whole = whole && make_room(found.bytes, found.room, found.size + length);
+                if (whole) {
+                    std::memcpy(found.bytes + found.size, entry->d_name, length);
+                    found.size += length;
+                }
             }
             offset += entry->d_reclen;
         }
     }
     (void)close(folder);
-    std::vector<const char *> matches;
-    for (std::size_t at = 0; at < found.size(); at += std::strlen(found.data() + at) + 1) {
-        matches.push_back(found.data() + at);
+    found.count = 0;
+    for (std::size_t at = 0; at < found.size; at += std::strlen(found.bytes + at) + 1) {
+        whole = whole && make_room(found.names, found.names_room, found.count + 1);
+        if (whole) {
+            found.names[found.count++] = found.bytes + at;
+        }
     }
-    return try_entries(name, matches, held, out_of_descriptors);
+    if (!whole) {
+        return nullptr; // no memory to hold them all: the next listing tries
+    }
+    return try_entries(name, found.names, found.count, held, out_of_descriptors);
 }
 
 } // namespace
@@ -136,7 +176,7 @@ void report_match(const char *entry)
         search.listing_due = true;
         return;
     }
-    std::memcpy(search.reported[search.reports++], entry, length + 1);
+    std::memcpy(search.reported_names[search.reports++], entry, length + 1);
 }
 
 void report_lost_events()
@@ -169,12 +209,12 @@ std::FILE *open_path(const char *path, bool &out_of_descriptors)
 
 std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors)
 {
-    std::vector<const char *> entries;
     for (std::size_t i = 0; i < search.reports; ++i) {
-        entries.push_back(search.reported[i]);
+        search.reported[i] = search.reported_names[i];
     }
+    const std::size_t reports = search.reports;
     search.reports = 0;
-    std::FILE *file = try_entries(name, entries, held, out_of_descriptors);
+    std::FILE *file = try_entries(name, search.reported, reports, held, out_of_descriptors);
     if (out_of_descriptors) {
         search.listing_due = true; // what was reported is found again
         return nullptr;
@@ -190,6 +230,6 @@ std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of
     const std::int64_t cost = nanoseconds_between(start, monotonic_now());
     search.next_listing =
         after(start, std::max(shortest_listing_interval_ns, cost * listing_share));
-    search.listing_due = false;
+    search.listing_due = out_of_descriptors;
     return file;
 }
