@@ -121,7 +121,42 @@ std::FILE *try_entries(const awaited_name &name, const char **entries, std::size
 // Lists the folder and tries its matches; directories never count. The
 // entries are read straight from the kernel into a buffer kept for the
 // run: this runs at every attempt where the folder is small.
-std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+// Adds the names of the matches among got bytes of entries to found;
+// directories never count. False when there is no memory for them.
+bool keep_matches(const awaited_name &name, const char *entries, long got, found_names &found)
+{
+    for (long offset = 0; offset < got;) {
+        const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
+        if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
+            const std::size_t length = std::strlen(entry->d_name) + 1;
+            if (!make_room(found.bytes, found.room, found.size + length)) {
+                return false;
+            }
+            std::memcpy(found.bytes + found.size, entry->d_name, length);
+            found.size += length;
+        }
+        offset += entry->d_reclen;
+    }
+    return true;
+}
+
+// Tries the entries that the watch reported since the last try.
+std::FILE *try_reported(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+{
+    for (std::size_t i = 0; i < search.reports; ++i) {
+        search.reported[i] = search.reported_names[i];
+    }
+    const std::size_t reports = search.reports;
+    search.reports = 0;
+    std::FILE *file = try_entries(name, search.reported, reports, held, out_of_descriptors);
+    if (out_of_descriptors) {
+        search.listing_due = true; // what was reported is found again
+    }
+    return file;
+}
+
+std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of_descriptors,
+                       queued_events read_queued)
 {
     if (name.folder == nullptr) {
         return nullptr; // no memory for the folder's name
@@ -140,17 +175,16 @@ std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of
         if (got <= 0) {
             break;
         }
-        for (long offset = 0; offset < got;) {
-            const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
-            if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
-                const std::size_t length = std::strlen(entry->d_name) + 1;
-                whole = whole && make_room(found.bytes, found.room, found.size + length);
-                if (whole) {
-                    std::memcpy(found.bytes + found.size, entry->d_name, length);
-                    found.size += length;
-                }
+        whole = whole && keep_matches(name, entries, got, found);
+        // Only a large folder's listing lasts long enough to be worth a look
+        // at the events: a small one's is over after its first read.
+        const bool large = static_cast<std::size_t>(got) > listing_buffer_size / 2;
+        if (large && read_queued(name) && search.reports > 0) {
+            std::FILE *file = try_reported(name, held, out_of_descriptors);
+            if (file != nullptr || out_of_descriptors) {
+                (void)close(folder);
+                return file;
             }
-            offset += entry->d_reclen;
         }
     }
     (void)close(folder);
@@ -207,16 +241,11 @@ std::FILE *open_path(const char *path, bool &out_of_descriptors)
     return file;
 }
 
-std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors,
+                       queued_events read_queued)
 {
-    for (std::size_t i = 0; i < search.reports; ++i) {
-        search.reported[i] = search.reported_names[i];
-    }
-    const std::size_t reports = search.reports;
-    search.reports = 0;
-    std::FILE *file = try_entries(name, search.reported, reports, held, out_of_descriptors);
+    std::FILE *file = try_reported(name, held, out_of_descriptors);
     if (out_of_descriptors) {
-        search.listing_due = true; // what was reported is found again
         return nullptr;
     }
     const timespec start = monotonic_now();
@@ -224,7 +253,7 @@ std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of
         !(search.listing_due || nanoseconds_between(search.next_listing, start) >= 0)) {
         return file;
     }
-    file = try_listing(name, held, out_of_descriptors);
+    file = try_listing(name, held, out_of_descriptors, read_queued);
     // The next listing waits until this one's cost is a small share of the
     // time; a cheap one comes at the next attempt.
     const std::int64_t cost = nanoseconds_between(start, monotonic_now());
