@@ -21,7 +21,8 @@ while read -r folder; do
     cross+=("--extra-arg=-isystem$folder")
 done < <(i686-w64-mingw32-g++-win32 -x c++ -E -v - </dev/null 2>&1 |
     sed -n '/#include <...> search starts here/,/End of search list/s/^ \(\/.*\)/\1/p')
-clang-tidy -p build/dist-win32 --quiet "${cross[@]}" src/main.cpp src/platform_windows.cpp src/windows_text.cpp
+clang-tidy -p build/dist-win32 --quiet "${cross[@]}" src/main.cpp src/platform_windows.cpp src/windows_folder.cpp \
+    src/windows_text.cpp
 
 echo "== cppcheck"
 # missingIncludeSystem: the standard and system headers are the compilers'
