@@ -47,3 +47,18 @@ PROMPT_CASES = [
     ("cr_then_pipe_left_open", ("left_open", b"f\r"), "f", True),
     ("endless_zeros", "/dev/zero", "", False),
 ]
+
+# label, name, typed, files made first, files made later, name in the start
+# line, name in the opened line (None where it is the name shown). A name
+# that ends in / is a folder. No file matches at the start: the start line
+# shows the pattern, and the file then held is named before the done line.
+PATTERN_CASES = [
+    ("no_match_then_a_match", "*.log", False, ["other.txt"], ["new.log"], "*.log", "new.log"),
+    ("matching_folder_passed_over", "zz*.tmp", False, ["zzdir.tmp/"], ["zzfile.tmp"], "zz*.tmp",
+     "zzfile.tmp"),
+    ("folder_appears_later", "sub/*.txt", False, [], ["sub/x.txt"], "sub/*.txt", "sub/x.txt"),
+    ("typed_first_in_name_order", "s*.txt", True, ["s2.txt", "s10.txt", "s3.txt", "t1.txt"], [],
+     "s*.txt", "s10.txt"),
+    ("literal_name_two_lines", "f[1].txt", False, ["f[1].txt", "f1.txt"], [], "f[1].txt", None),
+    ("typed_waits_for_a_match", "?.dat", True, ["10.dat"], ["7.dat"], "?.dat", "7.dat"),
+]
