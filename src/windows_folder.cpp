@@ -26,10 +26,10 @@ constexpr std::size_t costs_kept = 8;
 // The pattern name, split and converted once.
 struct pattern_name {
     const char *made_from = nullptr;
-    std::string folder;      // the folder part as given, UTF-8
-    std::wstring search;     // the whole name in UTF-16, the search string
-    std::size_t folder_size; // the folder part's length in search
-    std::string upper_leaf;  // the last component in upper case, UTF-8
+    std::string folder;          // the folder part as given, UTF-8
+    std::wstring search;         // the whole name in UTF-16, the search string
+    std::size_t folder_size = 0; // the folder part's length in search
+    std::string upper_leaf;      // the last component in upper case, UTF-8
 };
 
 // A matching file: its name, and the same in upper case to sort by.
