@@ -53,13 +53,17 @@ PROMPT_CASES = [
     ("from_file", ("file", b"name.txt\r\nnext.txt\r\n"), "name.txt", True),
 ]
 
-# Patterns that match no file at the start, so every platform waits for the
-# first match and names it: label, typed (else the argument), pattern, made
-# first (a trailing slash makes a folder), made once it waits, opened name.
+# label, name, typed, files made first, files made later, name in the start
+# line, name in the opened line (None where it is the name shown). A name
+# that ends in / is a folder. No file matches at the start: the start line
+# shows the pattern, and the file then held is named before the done line.
 PATTERN_CASES = [
-    ("match_appears", False, "cc*.s", ["other.s"], ["ccQ7x2Lm.s"], "ccQ7x2Lm.s"),
-    ("question_mark_one_character", False, "f?.dat", ["f10.dat"], ["f1.dat"], "f1.dat"),
-    ("folder_passed_over", False, "zz*.tmp", ["zzdir.tmp/"], ["zzfile.tmp"], "zzfile.tmp"),
-    ("folder_appears_later", False, "sub/*.log", [], ["sub/a.log"], "sub/a.log"),
-    ("typed", True, "is-*.tmp", [], ["is-4FQ2P.tmp"], "is-4FQ2P.tmp"),
+    ("no_match_then_a_match", "*.log", False, ["other.txt"], ["new.log"], "*.log", "new.log"),
+    ("matching_folder_passed_over", "zz*.tmp", False, ["zzdir.tmp/"], ["zzfile.tmp"], "zz*.tmp",
+     "zzfile.tmp"),
+    ("folder_appears_later", "sub/*.txt", False, [], ["sub/x.txt"], "sub/*.txt", "sub/x.txt"),
+    ("typed_first_in_name_order", "s*.txt", True, ["s2.txt", "s10.txt", "s3.txt", "t1.txt"], [],
+     "s*.txt", "s10.txt"),
+    ("literal_name_two_lines", "f[1].txt", False, ["f[1].txt", "f1.txt"], [], "f[1].txt", None),
+    ("typed_waits_for_a_match", "?.dat", True, ["10.dat"], ["7.dat"], "?.dat", "7.dat"),
 ]

@@ -100,19 +100,22 @@ class FileBecomesOpenable(Holding):
 
 
 class Patterns(Holding):
+    # label, name, typed, files made first, files made later, name in the
+    # start line, name in the opened line (None where it is the name shown).
     CASES = PATTERN_CASES + [
         # Matches at the start: the first in byte order; case counts.
-        ("first_in_byte_order", False, "s*.txt", ["s2.txt", "s10.txt", "S1.txt", "other.txt"], [],
-         "s10.txt"),
+        ("first_in_byte_order", "s*.txt", False, ["s2.txt", "s10.txt", "S1.txt", "other.txt"], [],
+         "s*.txt", "s10.txt"),
         # A leading dot only by a dot, as the shell lists files.
-        ("leading_dot_hidden", False, "*rc", [".bashrc"], ["zshrc"], "zshrc"),
-        ("leading_dot_by_a_dot", False, ".*rc", [], [".bashrc"], ".bashrc"),
-        ("brackets_plain", False, "photo[1]*.jpg", ["photo1.jpg"], ["photo[1]-2.jpg"],
-         "photo[1]-2.jpg"),
-        ("backslash_plain", False, "a\\*", ["ab"], ["a\\b"], "a\\b"),
-        ("named_like_the_pattern", False, "a*b", [], ["a*b"], "a*b"),
+        ("leading_dot_hidden", "*rc", False, [".bashrc"], ["zshrc"], "*rc", "zshrc"),
+        ("leading_dot_by_a_dot", ".*rc", False, [], [".bashrc"], ".*rc", ".bashrc"),
+        ("brackets_plain", "photo[1]*.jpg", False, ["photo1.jpg"], ["photo[1]-2.jpg"],
+         "photo[1]*.jpg", "photo[1]-2.jpg"),
+        ("backslash_plain", "a\\*", False, ["ab"], ["a\\b"], "a\\*", "a\\b"),
+        ("named_like_the_pattern", "a*b", False, [], ["a*b"], "a*b", None),
         # The folder part exactly as given, then the entry's name.
-        ("folder_part_as_given", False, "./sub//cc*.s", ["sub/"], ["sub/ccX.s"], "./sub//ccX.s"),
+        ("folder_part_as_given", "./sub//cc*.s", False, ["sub/"], ["sub/ccX.s"], "./sub//cc*.s",
+         "./sub//ccX.s"),
     ]
 
     def test_cases(self):
