@@ -1,6 +1,5 @@
 #include "platform.h"
 
-#include "console_line.h"
 #include "pattern.h"
 #include "posix.h"
 
@@ -89,11 +88,6 @@ const char *first_argument(char **argv)
     return argv[1];
 }
 
-const char *read_typed_name()
-{
-    return read_console_line().text;
-}
-
 void write_message(const char *text, const char *name, const char *rest)
 {
     const char *parts[] = {text, name, rest};
@@ -123,13 +117,19 @@ void write_message(const char *text, const char *name, const char *rest)
 std::FILE *try_open(const char *name, const char *&held)
 {
     const awaited_name &split = awaited(name);
+    static bool first = true;
+    if (first && split.pattern) {
+        watch_folder(split);
+    }
+    first = false;
     bool out_of_descriptors = false;
-    std::FILE *file = split.pattern ? try_matches(split, held, out_of_descriptors)
-                                    : open_path(name, out_of_descriptors);
+    std::FILE *file = split.pattern
+                          ? try_matches(split, held, out_of_descriptors, read_queued_events)
+                          : open_path(name, out_of_descriptors);
     // The watch only speeds things up: it never costs the attempt its
     // descriptor.
     if (file == nullptr && out_of_descriptors && give_up_watch()) {
-        file = split.pattern ? try_matches(split, held, out_of_descriptors)
+        file = split.pattern ? try_matches(split, held, out_of_descriptors, read_queued_events)
                              : open_path(name, out_of_descriptors);
     }
     return file;

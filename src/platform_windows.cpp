@@ -1,6 +1,9 @@
 #include "platform.h"
 
 #include "console_line.h"
+#include "pattern.h"
+#include "windows_folder.h"
+#include "windows_input.h"
 #include "windows_text.h"
 
 #include <cstdlib>
@@ -12,14 +15,15 @@
 
 #include <mmsystem.h>
 
-// The console start-up expands wildcard patterns in the arguments only when
-// the program asks for it; mingw-w64 leaves it off unless told here.
+// The runtime's start-up expands no wildcards: its expansion takes folders
+// and 8.3 short names, and leaves a quoted argument alone. fileholder
+// expands the argument with its own matcher.
 extern "C" {
-int _dowildcard = -1;
+int _dowildcard = 0;
 
-// The C runtime's own start-up in UTF-16: the command line split, and
-// wildcards expanded, as for main's arguments, but in characters rather
-// than in the ANSI code page, which has no room for most of them.
+// The C runtime's own start-up in UTF-16: the command line split as for
+// main's arguments, but in characters rather than in the ANSI code page,
+// which has no room for most of them.
 struct startup_info {
     // cppcheck-suppress unusedStructMember ; read by the runtime
     int new_mode;
@@ -52,6 +56,28 @@ const wchar_t *wide_name(const char *name)
     }
     return wide;
 }
+
+// 64-bit Windows shows a 32-bit program SysWOW64 where System32 is named:
+// off while this lives, so that the file listed and opened is the one named;
+// on again at once, as the same switch decides which DLLs load. Where there
+// is no such redirection the call fails and changes nothing.
+class redirection_off
+{
+  public:
+    redirection_off() : off(Wow64DisableWow64FsRedirection(&previous) != 0) {}
+    redirection_off(const redirection_off &) = delete;
+    redirection_off &operator=(const redirection_off &) = delete;
+    ~redirection_off()
+    {
+        if (off) {
+            Wow64RevertWow64FsRedirection(previous);
+        }
+    }
+
+  private:
+    PVOID previous = nullptr;
+    bool off;
+};
 
 bool is_console(HANDLE handle)
 {
@@ -141,7 +167,15 @@ const char *first_argument(char ** /*argv*/)
     if (__wgetmainargs(&count, &arguments, &environment, _dowildcard, &info) < 0 || count < 2) {
         return "";
     }
-    return narrow_from_wide(arguments[1], std::wcslen(arguments[1]));
+    const char *name = narrow_from_wide(arguments[1], std::wcslen(arguments[1]));
+    // A pattern that matches a file now is that file, its first match; one
+    // that matches none stays a pattern and waits for a match.
+    if (is_pattern(leaf_of(name))) {
+        const redirection_off redirection;
+        const char *match = first_file_match(name);
+        return match != nullptr ? match : name;
+    }
+    return name;
 }
 
 const char *read_typed_name()
@@ -150,15 +184,10 @@ const char *read_typed_name()
     if (is_console(input)) {
         return read_console_characters(input);
     }
-    // Bytes as they come: in text mode the runtime would end the input at a
-    // Ctrl-Z (0x1A), which is part of a name in UTF-16.
-    (void)_setmode(_fileno(stdin), _O_BINARY);
-    const console_line line = read_console_line(true);
-    const char *name = name_from_line(line);
-    if (line.size != 0) {
-        std::free(const_cast<char *>(line.text));
-    }
-    return name;
+    // A pipe or a file, read from the handle itself: the runtime would end
+    // the input at a Ctrl-Z (0x1A), part of a name in UTF-16, and would read
+    // on past the line.
+    return read_piped_name(input);
 }
 
 void write_message(const char *text, const char *name, const char *rest)
@@ -190,25 +219,19 @@ void write_message(const char *text, const char *name, const char *rest)
     std::free(wide);
 }
 
-std::FILE *try_open(const char *name, const char *& /*held*/)
+std::FILE *try_open(const char *name, const char *&held)
 {
+    const redirection_off redirection;
+    if (is_pattern(leaf_of(name))) {
+        return open_first_match(name, held);
+    }
     const wchar_t *wide = wide_name(name);
     if (wide == nullptr) {
         return nullptr;
     }
-    // 64-bit Windows shows a 32-bit program SysWOW64 where System32 is named:
-    // off for the attempt, so that the file opened is the one named; on again
-    // at once, as the same switch decides which DLLs load. Where there is no
-    // such redirection the call fails and changes nothing.
-    PVOID redirection = nullptr;
-    const BOOL redirection_off = Wow64DisableWow64FsRedirection(&redirection);
     // The runtime's default sharing: others may read and write the file, but
     // not delete or rename it while it is held. Directories never open.
-    std::FILE *file = _wfopen(wide, L"rb");
-    if (redirection_off != 0) {
-        Wow64RevertWow64FsRedirection(redirection);
-    }
-    return file;
+    return _wfopen(wide, L"rb");
 }
 
 void wait_for_next_attempt(const char * /*name*/)

@@ -27,8 +27,12 @@ std::FILE *open_path(const char *path, bool &out_of_descriptors);
 
 // A pattern's matches, tried in name order until one opens: first the
 // entries that the watch reported, then, when it is due, what a listing of
-// the folder finds. held is set to the name of the file opened.
-std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors);
+// the folder finds. held is set to the name of the file opened. A large
+// folder's listing takes a while: between its reads, read_queued tells what
+// the watch saw meanwhile, and a match it reports is tried at once.
+using queued_events = bool (*)(const awaited_name &name);
+std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors,
+                       queued_events read_queued);
 
 // What the watch tells the attempt: an entry that events showed matching,
 // or that events were lost, so that the folder must be listed.
@@ -38,6 +42,14 @@ void report_lost_events();
 // The 1 ms pause after a failed attempt, ended early by the folder's events
 // that may let the next attempt succeed.
 void pause_on_folder(const awaited_name &name);
+
+// Sets the watch now, before a pattern's first listing, so that nothing
+// that appears while it lists goes unseen.
+void watch_folder(const awaited_name &name);
+
+// Reads what the watch queued, without waiting; true when an event may let
+// an attempt succeed.
+bool read_queued_events(const awaited_name &name);
 
 // Gives the watch's descriptor back for good: the attempts need it more.
 // True when the watch held one.

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <vector>
 
 // The attempt: one open of a path, or a pattern's. For a pattern, the
 // entries that the folder's events showed matching are tried at once; the
@@ -36,13 +35,43 @@ constexpr std::size_t entry_room = 256; // NAME_MAX and its NUL
 // Room for some hundreds of entries a read.
 constexpr std::size_t listing_buffer_size = 32768;
 
+// The matches a listing found, one after another with their NULs, and then
+// pointers to each: grown as needed, kept for the run.
+struct found_names {
+    char *bytes = nullptr;
+    std::size_t size = 0;
+    std::size_t room = 0;
+    const char **names = nullptr;
+    std::size_t count = 0;
+    std::size_t names_room = 0;
+};
+
+// Makes room for needed items of size bytes in block; false when there is
+// no memory for them.
+template <typename item> bool make_room(item *&block, std::size_t &room, std::size_t needed)
+{
+    if (needed <= room) {
+        return true;
+    }
+    const std::size_t larger = std::max(needed, 2 * room);
+    auto *grown = static_cast<item *>(std::realloc(block, larger * sizeof(item)));
+    if (grown == nullptr) {
+        return false;
+    }
+    block = grown;
+    room = larger;
+    return true;
+}
+
 struct match_search {
-    char reported[reports_held][entry_room] = {};
+    const char *reported[reports_held] = {};
+    char reported_names[reports_held][entry_room] = {};
     std::size_t reports = 0;
     bool listing_due = true;
     timespec next_listing{};
     char *path = nullptr; // the folder part of the name, then an entry
     std::size_t path_room = 0;
+    found_names found;
 };
 match_search search;
 
@@ -69,11 +98,11 @@ std::FILE *open_entry(const awaited_name &name, const char *entry, bool &out_of_
 }
 
 // Tries entries in name order until one opens.
-std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entries,
+std::FILE *try_entries(const awaited_name &name, const char **entries, std::size_t count,
                        const char *&held, bool &out_of_descriptors)
 {
-    std::sort(entries.begin(), entries.end(), by_name);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::sort(entries, entries + count, by_name);
+    for (std::size_t i = 0; i < count; ++i) {
         if (i > 0 && std::strcmp(entries[i - 1], entries[i]) == 0) {
             continue;
         }
@@ -92,7 +121,42 @@ std::FILE *try_entries(const awaited_name &name, std::vector<const char *> &entr
 // Lists the folder and tries its matches; directories never count. The
 // entries are read straight from the kernel into a buffer kept for the
 // run: this runs at every attempt where the folder is small.
-std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+// Adds the names of the matches among got bytes of entries to found;
+// directories never count. False when there is no memory for them.
+bool keep_matches(const awaited_name &name, const char *entries, long got, found_names &found)
+{
+    for (long offset = 0; offset < got;) {
+        const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
+        if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
+            const std::size_t length = std::strlen(entry->d_name) + 1;
+            if (!make_room(found.bytes, found.room, found.size + length)) {
+                return false;
+            }
+            std::memcpy(found.bytes + found.size, entry->d_name, length);
+            found.size += length;
+        }
+        offset += entry->d_reclen;
+    }
+    return true;
+}
+
+// Tries the entries that the watch reported since the last try.
+std::FILE *try_reported(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+{
+    for (std::size_t i = 0; i < search.reports; ++i) {
+        search.reported[i] = search.reported_names[i];
+    }
+    const std::size_t reports = search.reports;
+    search.reports = 0;
+    std::FILE *file = try_entries(name, search.reported, reports, held, out_of_descriptors);
+    if (out_of_descriptors) {
+        search.listing_due = true; // what was reported is found again
+    }
+    return file;
+}
+
+std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of_descriptors,
+                       queued_events read_queued)
 {
     if (name.folder == nullptr) {
         return nullptr; // no memory for the folder's name
@@ -102,29 +166,39 @@ std::FILE *try_listing(const awaited_name &name, const char *&held, bool &out_of
         out_of_descriptors = errno == EMFILE || errno == ENFILE;
         return nullptr;
     }
-    static std::vector<char> found; // the matches' names, each with its NUL
-    found.clear();
+    found_names &found = search.found;
+    found.size = 0;
+    bool whole = true;
     alignas(dirent64) static char entries[listing_buffer_size];
     for (;;) {
         const long got = syscall(SYS_getdents64, folder, entries, sizeof entries);
         if (got <= 0) {
             break;
         }
-        for (long offset = 0; offset < got;) {
-            const auto *entry = reinterpret_cast<const dirent64 *>(entries + offset);
-            if (entry->d_type != DT_DIR && pattern_matches(name.leaf, entry->d_name, true)) {
-                found.insert(found.end(), entry->d_name,
-                             entry->d_name + std::strlen(entry->d_name) + 1);
+        whole = whole && keep_matches(name, entries, got, found);
+        // Only a large folder's listing lasts long enough to be worth a look
+        // at the events: a small one's is over after its first read.
+        const bool large = static_cast<std::size_t>(got) > listing_buffer_size / 2;
+        if (large && read_queued(name) && search.reports > 0) {
+            std::FILE *file = try_reported(name, held, out_of_descriptors);
+            if (file != nullptr || out_of_descriptors) {
+                (void)close(folder);
+                return file;
             }
-            offset += entry->d_reclen;
         }
     }
     (void)close(folder);
-    std::vector<const char *> matches;
-    for (std::size_t at = 0; at < found.size(); at += std::strlen(found.data() + at) + 1) {
-        matches.push_back(found.data() + at);
+    found.count = 0;
+    for (std::size_t at = 0; at < found.size; at += std::strlen(found.bytes + at) + 1) {
+        whole = whole && make_room(found.names, found.names_room, found.count + 1);
+        if (whole) {
+            found.names[found.count++] = found.bytes + at;
+        }
     }
-    return try_entries(name, matches, held, out_of_descriptors);
+    if (!whole) {
+        return nullptr; // no memory to hold them all: the next listing tries
+    }
+    return try_entries(name, found.names, found.count, held, out_of_descriptors);
 }
 
 } // namespace
@@ -136,7 +210,7 @@ void report_match(const char *entry)
         search.listing_due = true;
         return;
     }
-    std::memcpy(search.reported[search.reports++], entry, length + 1);
+    std::memcpy(search.reported_names[search.reports++], entry, length + 1);
 }
 
 void report_lost_events()
@@ -167,16 +241,11 @@ std::FILE *open_path(const char *path, bool &out_of_descriptors)
     return file;
 }
 
-std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors)
+std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of_descriptors,
+                       queued_events read_queued)
 {
-    std::vector<const char *> entries;
-    for (std::size_t i = 0; i < search.reports; ++i) {
-        entries.push_back(search.reported[i]);
-    }
-    search.reports = 0;
-    std::FILE *file = try_entries(name, entries, held, out_of_descriptors);
+    std::FILE *file = try_reported(name, held, out_of_descriptors);
     if (out_of_descriptors) {
-        search.listing_due = true; // what was reported is found again
         return nullptr;
     }
     const timespec start = monotonic_now();
@@ -184,12 +253,12 @@ std::FILE *try_matches(const awaited_name &name, const char *&held, bool &out_of
         !(search.listing_due || nanoseconds_between(search.next_listing, start) >= 0)) {
         return file;
     }
-    file = try_listing(name, held, out_of_descriptors);
+    file = try_listing(name, held, out_of_descriptors, read_queued);
     // The next listing waits until this one's cost is a small share of the
     // time; a cheap one comes at the next attempt.
     const std::int64_t cost = nanoseconds_between(start, monotonic_now());
     search.next_listing =
         after(start, std::max(shortest_listing_interval_ns, cost * listing_share));
-    search.listing_due = false;
+    search.listing_due = out_of_descriptors;
     return file;
 }

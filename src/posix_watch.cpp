@@ -148,6 +148,16 @@ void plain_pause()
 
 } // namespace
 
+void watch_folder(const awaited_name &name)
+{
+    (void)keep_watch(name);
+}
+
+bool read_queued_events(const awaited_name &name)
+{
+    return watched.watch >= 0 && read_events(name);
+}
+
 bool give_up_watch()
 {
     watched.given_up = true;

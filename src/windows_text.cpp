@@ -50,12 +50,8 @@ unsigned take_utf8(const unsigned char *&text)
 
 } // namespace
 
-const char *narrow_from_wide(const wchar_t *wide, std::size_t length)
+std::size_t narrow_into(const wchar_t *wide, std::size_t length, char *narrow)
 {
-    auto *narrow = static_cast<char *>(std::malloc(length * 3 + 1));
-    if (narrow == nullptr) {
-        return ""; // no part of a name: it would name another file
-    }
     std::size_t end = 0;
     for (std::size_t i = 0; i < length; ++i) {
         unsigned code = wide[i];
@@ -65,6 +61,16 @@ const char *narrow_from_wide(const wchar_t *wide, std::size_t length)
         end += put_utf8(code, narrow + end);
     }
     narrow[end] = '\0';
+    return end;
+}
+
+const char *narrow_from_wide(const wchar_t *wide, std::size_t length)
+{
+    auto *narrow = static_cast<char *>(std::malloc(length * 3 + 1));
+    if (narrow == nullptr) {
+        return ""; // no part of a name: it would name another file
+    }
+    narrow_into(wide, length, narrow);
     return narrow;
 }
 
@@ -137,11 +143,31 @@ char *ansi_from_wide(const wchar_t *wide, int length, int &size)
     // A character the code page lacks becomes '?': a "best fit" look-alike
     // (\ for U+FF3C, O for Omega) would tell a reader another name, which may
     // exist. UTF-8 has every character, and takes no such flag.
-    const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    // No other ANSI code page has a character beyond the BMP: its two
+    // UTF-16 units become one '?', as any other missing character does.
+    wchar_t *single = nullptr;
+    if (!utf8) {
+        single = static_cast<wchar_t *>(std::malloc((length > 0 ? length : 1) * sizeof(wchar_t)));
+        if (single == nullptr) {
+            return nullptr;
+        }
+        int end = 0;
+        for (int i = 0; i < length; ++i) {
+            const bool pair =
+                i + 1 < length && is_high_surrogate(wide[i]) && is_low_surrogate(wide[i + 1]);
+            single[end++] = pair ? L'?' : wide[i];
+            i += pair ? 1 : 0;
+        }
+        wide = single;
+        length = end;
+    }
     size = WideCharToMultiByte(CP_ACP, flags, wide, length, nullptr, 0, nullptr, nullptr);
     auto *bytes = static_cast<char *>(std::malloc(size > 0 ? size : 1));
     if (bytes != nullptr) {
         size = WideCharToMultiByte(CP_ACP, flags, wide, length, bytes, size, nullptr, nullptr);
     }
+    std::free(single);
     return bytes;
 }

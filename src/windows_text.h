@@ -14,6 +14,10 @@
 // string when there is no memory for it, never a part of a name.
 const char *narrow_from_wide(const wchar_t *wide, std::size_t length);
 
+// The same into narrow, which has room for three bytes per character of
+// wide and a NUL; returns the bytes written before the NUL.
+std::size_t narrow_into(const wchar_t *wide, std::size_t length, char *narrow);
+
 // UTF-8 to UTF-16, appended to wide at end; wide has room for one character
 // per byte of text and a NUL, or two where LF becomes CR LF (newline).
 // Returns where the text ends in wide.

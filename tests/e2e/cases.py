@@ -30,8 +30,10 @@ ARGUMENT_CASES = [
 
 # label, standard input, name it yields, file of that name exists. Standard
 # input "closed" is none at all, "folder" one that fails at the first read,
-# ("left_open", bytes) a pipe that gets the bytes and is never closed, and a
-# path a device to read from.
+# ("left_open", bytes) a pipe that gets the bytes and is never closed,
+# ("non_blocking_later", bytes) one that gets them only after a while and is
+# handed over non-blocking, ("file", bytes) a file that holds them, and a path
+# a device to read from.
 PROMPT_CASES = [
     ("crlf", b"name.txt\r\n", "name.txt", True),
     ("cr_inside", b"ab\rcd\n", "ab", True),
@@ -43,18 +45,25 @@ PROMPT_CASES = [
     ("too_long_for_the_system", b"x" * 2000 + b"\n", "x" * 2000, False),
     ("closed", "closed", "", False),
     ("read_error", "folder", "", False),
-    # The name ends at its CR: nothing after it is awaited, nor read.
-    ("cr_then_pipe_left_open", ("left_open", b"f\r"), "f", True),
+    # A line that ends with LF or CR LF is used at once: nothing after it is
+    # awaited.
+    ("crlf_then_pipe_left_open", ("left_open", b"f\r\n"), "f", True),
+    ("lf_then_pipe_left_open", ("left_open", b"fg\n"), "fg", True),
     ("endless_zeros", "/dev/zero", "", False),
+    ("from_file", ("file", b"name.txt\r\nnext.txt\r\n"), "name.txt", True),
 ]
 
-# Patterns that match no file at the start, so every platform waits for the
-# first match and names it: label, typed (else the argument), pattern, made
-# first (a trailing slash makes a folder), made once it waits, opened name.
+# label, name, typed, files made first, files made later, name in the start
+# line, name in the opened line (None where it is the name shown). A name
+# that ends in / is a folder. No file matches at the start: the start line
+# shows the pattern, and the file then held is named before the done line.
 PATTERN_CASES = [
-    ("match_appears", False, "cc*.s", ["other.s"], ["ccQ7x2Lm.s"], "ccQ7x2Lm.s"),
-    ("question_mark_one_character", False, "f?.dat", ["f10.dat"], ["f1.dat"], "f1.dat"),
-    ("folder_passed_over", False, "zz*.tmp", ["zzdir.tmp/"], ["zzfile.tmp"], "zzfile.tmp"),
-    ("folder_appears_later", False, "sub/*.log", [], ["sub/a.log"], "sub/a.log"),
-    ("typed", True, "is-*.tmp", [], ["is-4FQ2P.tmp"], "is-4FQ2P.tmp"),
+    ("no_match_then_a_match", "*.log", False, ["other.txt"], ["new.log"], "*.log", "new.log"),
+    ("matching_folder_passed_over", "zz*.tmp", False, ["zzdir.tmp/"], ["zzfile.tmp"], "zz*.tmp",
+     "zzfile.tmp"),
+    ("folder_appears_later", "sub/*.txt", False, [], ["sub/x.txt"], "sub/*.txt", "sub/x.txt"),
+    ("typed_first_in_name_order", "s*.txt", True, ["s2.txt", "s10.txt", "s3.txt", "t1.txt"], [],
+     "s*.txt", "s10.txt"),
+    ("literal_name_two_lines", "f[1].txt", False, ["f[1].txt", "f1.txt"], [], "f[1].txt", None),
+    ("typed_waits_for_a_match", "?.dat", True, ["10.dat"], ["7.dat"], "?.dat", "7.dat"),
 ]

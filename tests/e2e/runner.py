@@ -13,6 +13,7 @@ import signal
 import subprocess
 import tempfile
 import termios
+import threading
 import time
 import unittest
 
@@ -63,11 +64,12 @@ class Run:
     stdin: None for an empty pipe left open, bytes to write and then close,
     "closed" for no standard input at all, a file descriptor to read from, or
     "pty" for a pseudo-terminal that is also the controlling terminal.
-    stdout: "pipe" or "closed".
+    stdout: "pipe" or "closed". nonblocking: standard input is handed over
+    with O_NONBLOCK set.
     """
 
     def __init__(self, args, cwd, stdin=None, stdout="pipe", launcher=(),
-                 user=None, newline=b"\n", env=None):
+                 user=None, newline=b"\n", env=None, nonblocking=False):
         self.newline = newline
         self.output = b""
         self.master = None
@@ -86,6 +88,8 @@ class Run:
                 signal.signal(sig, signal.SIG_DFL)
             if stdin == "pty":
                 fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+            if nonblocking:
+                os.set_blocking(0, False)
             for fd in closing:
                 os.close(fd)
 
@@ -242,34 +246,11 @@ class Case(unittest.TestCase):
         return run
 
     def make_files(self, names):
-        """Makes each file, complete; a name ending in a slash is a folder."""
+        """Makes each file, with its folders; a name that ends in / is a folder."""
         for name in names:
             os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
             if not name.endswith("/"):
                 self.make_file(name)
-
-    def check_patterns(self, cases):
-        """Runs a table of (label, typed, pattern, made first, made once it
-        waits, opened name or None) and expects exactly that output."""
-        for label, typed, pattern, before, after, opened in cases:
-            with self.subTest(label):
-                self.setUp()
-                self.make_files(before)
-                if typed:
-                    run = self.run_fileholder([], stdin=pattern.encode() + b"\n")
-                    shown = PROMPT + start_line(pattern)
-                else:
-                    run = self.run_fileholder([pattern])
-                    shown = start_line(pattern)
-                if after:
-                    self.expect_output(run, shown)
-                    self.assertTrue(run.stays_quiet(), "held before a match was made")
-                    self.make_files(after)
-                # A file named like the pattern itself needs no opened line.
-                named = opened_line(opened) if opened not in (None, pattern) else b""
-                self.expect_quiet_output(run, shown + (named + DONE if opened else b""))
-                if opened:
-                    self.assert_holds(run, opened)
 
     def expect_output(self, run, expected):
         self.assertEqual(run.wait_for_output(expected), expected)
@@ -291,6 +272,31 @@ class Case(unittest.TestCase):
                     self.assert_holds(run, shown)
                 self.assertTrue(run.alive())
 
+    def check_patterns(self, cases):
+        """Runs a table of (label, name, typed, files made first, files made
+        later, name in the start line, name in the opened line or None): with
+        the first files only it waits, once the later ones are made it holds
+        a file. {dir} in a name stands for the scratch folder (in_dir)."""
+        for label, name, typed, first, later, shown, opened in cases:
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(first)
+                name, shown = self.in_dir(name), self.in_dir(shown)
+                run = self.run_fileholder([] if typed else [name],
+                                          stdin=name.encode() + b"\n" if typed else None)
+                expected = (PROMPT if typed else b"") + start_line(shown)
+                if later:
+                    self.expect_output(run, expected)
+                    self.assertTrue(run.stays_quiet(), "held before a file matched")
+                    self.make_files(later)
+                if opened is not None:
+                    expected += opened_line(self.in_dir(opened))
+                self.expect_quiet_output(run, expected + DONE)
+                self.assert_holds(run, self.in_dir(opened or shown))
+
+    def in_dir(self, name):
+        return name.replace("{dir}", self.dir)
+
     def check_prompt(self, cases):
         """Runs a table of (label, standard input, name it yields, file of that
         name exists[, decoys]): decoys are files named with a part of the
@@ -310,10 +316,20 @@ class Case(unittest.TestCase):
 
     def standard_input(self, stdin):
         """The descriptor for the special inputs of check_prompt, or stdin itself."""
-        if isinstance(stdin, tuple):
+        if isinstance(stdin, tuple) and stdin[0] == "file":
+            self.make_file(".input", stdin[1])
+            reader = os.open(self.path(".input"), os.O_RDONLY)
+        elif isinstance(stdin, tuple):
             reader, writer = os.pipe()
-            os.write(writer, stdin[1])
             self.addCleanup(os.close, writer)
+            if stdin[0] == "non_blocking_later":
+                # Nothing to read at first, and reads that do not wait for it.
+                os.set_blocking(reader, False)
+                later = threading.Timer(QUIET, os.write, (writer, stdin[1]))
+                later.start()
+                self.addCleanup(later.join)
+            else:
+                os.write(writer, stdin[1])
         elif stdin == "folder" or (isinstance(stdin, str) and stdin.startswith("/dev/")):
             reader = os.open(self.dir if stdin == "folder" else stdin, os.O_RDONLY)
         else:

@@ -100,19 +100,22 @@ class FileBecomesOpenable(Holding):
 
 
 class Patterns(Holding):
+    # label, name, typed, files made first, files made later, name in the
+    # start line, name in the opened line (None where it is the name shown).
     CASES = PATTERN_CASES + [
         # Matches at the start: the first in byte order; case counts.
-        ("first_in_byte_order", False, "s*.txt", ["s2.txt", "s10.txt", "S1.txt", "other.txt"], [],
-         "s10.txt"),
+        ("first_in_byte_order", "s*.txt", False, ["s2.txt", "s10.txt", "S1.txt", "other.txt"], [],
+         "s*.txt", "s10.txt"),
         # A leading dot only by a dot, as the shell lists files.
-        ("leading_dot_hidden", False, "*rc", [".bashrc"], ["zshrc"], "zshrc"),
-        ("leading_dot_by_a_dot", False, ".*rc", [], [".bashrc"], ".bashrc"),
-        ("brackets_plain", False, "photo[1]*.jpg", ["photo1.jpg"], ["photo[1]-2.jpg"],
-         "photo[1]-2.jpg"),
-        ("backslash_plain", False, "a\\*", ["ab"], ["a\\b"], "a\\b"),
-        ("named_like_the_pattern", False, "a*b", [], ["a*b"], "a*b"),
+        ("leading_dot_hidden", "*rc", False, [".bashrc"], ["zshrc"], "*rc", "zshrc"),
+        ("leading_dot_by_a_dot", ".*rc", False, [], [".bashrc"], ".*rc", ".bashrc"),
+        ("brackets_plain", "photo[1]*.jpg", False, ["photo1.jpg"], ["photo[1]-2.jpg"],
+         "photo[1]*.jpg", "photo[1]-2.jpg"),
+        ("backslash_plain", "a\\*", False, ["ab"], ["a\\b"], "a\\*", "a\\b"),
+        ("named_like_the_pattern", "a*b", False, [], ["a*b"], "a*b", None),
         # The folder part exactly as given, then the entry's name.
-        ("folder_part_as_given", False, "./sub//cc*.s", ["sub/"], ["sub/ccX.s"], "./sub//ccX.s"),
+        ("folder_part_as_given", "./sub//cc*.s", False, ["sub/"], ["sub/ccX.s"], "./sub//cc*.s",
+         "./sub//ccX.s"),
     ]
 
     def test_cases(self):
@@ -137,12 +140,62 @@ class PromptPath(Holding):
     CASES = PROMPT_CASES + [
         # Windows drops trailing spaces from file names; Linux keeps them.
         ("spaces_kept", b"  a b  \n", "  a b  ", True),
-        # Bytes as given: a 0 byte ends the name (on Windows it may begin UTF-16).
+        # Bytes as given: the name ends at its CR or 0 byte, and nothing after
+        # it is awaited (on Windows either may be part of UTF-16).
+        ("cr_then_pipe_left_open", ("left_open", b"f\r"), "f", True),
         ("nul_then_pipe_left_open", ("left_open", b"g\0h"), "g", True),
+        ("non_blocking", ("non_blocking_later", b"late.txt\n"), "late.txt", True),
     ]
 
     def test_from_pipe(self):
         self.check_prompt(self.CASES)
+
+    # Standard input shared with the script that started fileholder: what
+    # follows the name stays there for the script, in a file or a pipe.
+    SHARED = [
+        ("file", b"held.txt\nsecond line\n", b"second line\n"),
+        ("file_crlf", b"held.txt\r\nsecond\n", b"\nsecond\n"),
+        ("pipe", b"held.txt\nsecond line\n", b"second line\n"),
+    ]
+
+    def test_rest_of_shared_input_left_unread(self):
+        for label, given, rest in self.SHARED:
+            with self.subTest(label):
+                self.setUp()
+                self.make_file("held.txt")
+                if label.startswith("file"):
+                    self.make_file("input", given)
+                    reader = os.open(self.path("input"), os.O_RDONLY)
+                else:
+                    reader, writer = os.pipe()
+                    os.write(writer, given)
+                    os.close(writer)
+                self.addCleanup(os.close, reader)
+                run = self.run_fileholder([], stdin=reader)
+                self.expect_output(run, PROMPT + start_line("held.txt") + DONE)
+                self.assertEqual(os.read(reader, 100), rest)
+
+    # label, typed at the terminal, standard input non-blocking, name used.
+    TYPED = [
+        ("non_blocking", b"typed.txt\r", True, "typed.txt"),
+        ("longest_line_kept", b"x" * 4094 + b"\r", False, "x" * 4094),
+        # The terminal keeps 4,095 bytes of a line and drops the rest: a line
+        # that fills them may have been cut, and names nothing.
+        ("full_line_refused", b"x" * 5000 + b"\r", False, ""),
+    ]
+
+    def test_typed_at_the_terminal(self):
+        for label, typed, nonblocking, name in self.TYPED:
+            with self.subTest(label):
+                self.setUp()
+                run = self.run_fileholder([], stdin="pty", newline=b"\r\n",
+                                          nonblocking=nonblocking)
+                self.expect_output(run, PROMPT)
+                run.type(typed)
+                deadline = time.monotonic() + PATIENCE
+                while not run.output.endswith(start_line(name)) and time.monotonic() < deadline:
+                    run.stays_quiet(0.1)
+                self.assertEqual(run.output[-len(start_line(name)) - 1:], b"\n" + start_line(name))
 
     def test_on_terminal_then_ctrl_c(self):
         self.make_file("typed.txt")
@@ -206,6 +259,15 @@ class WhileHolding(Holding):
         time.sleep(1.0)
         self.assertEqual(switches(), before)
         self.assertEqual(run.status("Threads"), 1)
+
+    def test_needs_only_the_c_library(self):
+        # The C++ runtime alone would add a megabyte to what it keeps resident.
+        dynamic = subprocess.run([need_tool(self, "readelf"), "-d", binary()], capture_output=True,
+                                 text=True, check=True).stdout
+        needed = set(re.findall(r"\(NEEDED\).*\[(.*)\]", dynamic))
+        if any(name.startswith(("libasan", "libubsan")) for name in needed):
+            self.skipTest("the sanitizers' build links their runtimes")
+        self.assertEqual(needed, {"libc.so.6"})
 
     def test_deleted_file_stays_readable(self):
         run = self.held_run(b"precious\n")

@@ -20,7 +20,7 @@ import time
 import unittest
 from xml.etree import ElementTree
 
-from cases import ARGUMENT_CASES, PROMPT_CASES
+from cases import ARGUMENT_CASES, PATTERN_CASES, PROMPT_CASES
 from runner import DONE, PATIENCE, PROMPT, Case, binary, need_tool, start_line
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
@@ -70,19 +70,14 @@ class WineCase(Case):
         options.setdefault("env", self.env)
         return super().run_fileholder(args, **options)
 
+    def in_dir(self, name):
+        return name.replace("{dir}", "Z:" + self.dir.replace("/", "\\"))
+
     def windows_program(self, *command):
         """Runs another Windows program in the scratch folder to its end."""
         return subprocess.run([*self.tools, *command], cwd=self.dir, env=self.env,
                               stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=PATIENCE * 2)
-
-    def expect_one_of(self, run, names, tail):
-        """Waits for the start line of one of names, then tail; returns that name."""
-        for name in names:
-            expected = start_line(name) + tail
-            if run.wait_for_output(expected) == expected:
-                return name
-        return self.fail(f"no start line with one of {names}: {run.output!r}")
 
 
 class ArgumentPath(WineCase):
@@ -99,33 +94,36 @@ class ArgumentPath(WineCase):
         ("no_look_alike_letters", ["\uff46\uff49\uff4c\uff45.txt"],
          ["\uff46\uff49\uff4c\uff45.txt"], b"????.txt", True),
         ("no_look_alike_omega", ["\u03a9.txt"], ["\u03a9.txt"], b"?.txt", True),
+        # One ? for a character beyond the BMP, two UTF-16 units.
+        ("beyond_the_bmp", ["\U0001f600.txt"], ["\U0001f600.txt"], b"?.txt", True),
     ]
 
-    # label, argument, files made first, names the start line may show, held.
-    # The console start-up expands a pattern that matches; the first match
-    # (in the order the folder lists them) is the name used.
-    WILDCARDS = [
-        ("one_match", "*.log", ["only.log", "other.txt"], ["only.log"], True),
-        ("several_matches", "s*.txt", ["s1.txt", "s2.txt", "s3.txt", "other.txt"],
-         ["s1.txt", "s2.txt", "s3.txt"], True),
-        ("question_mark", "f?.dat", ["f1.dat", "f10.dat"], ["f1.dat"], True),
-        ("case_insensitive", "S*.TXT", ["s1.txt"], ["s1.txt"], True),
-        ("in_folder", "sub\\*.txt", ["sub/x.txt"], ["sub\\x.txt"], True),
-        ("no_match_kept_as_typed", "*.none", ["other.txt"], ["*.none"], False),
+    # As PATTERN_CASES. fileholder expands the argument itself: a pattern that
+    # matches a file at the start is its first match, in ordinal order
+    # ignoring case, and is then a literal name. Only long names match.
+    WILDCARDS = PATTERN_CASES + [
+        ("one_match", "*.log", False, ["only.log", "other.txt"], [], "only.log", None),
+        ("name_order_ignoring_case", "*.txt", False, ["B1.txt", "a2.txt"], [], "a2.txt", None),
+        ("question_mark", "f?.dat", False, ["f10.dat", "f1.dat"], [], "f1.dat", None),
+        ("case_insensitive", "S*.TXT", False, ["s1.txt"], [], "s1.txt", None),
+        ("in_folder", "sub\\*.txt", False, ["sub/x.txt"], [], "sub\\x.txt", None),
+        ("quoted_for_a_space", "my logs\\*.log", False, ["my logs/b.log", "my logs/a.log"], [],
+         "my logs\\a.log", None),
+        # 1.abcdef's 8.3 name, which Wine makes too, is 1~~~~G30.ABC.
+        ("never_the_short_name", "*.abc", False, ["1.abcdef"], ["2.abc"], "*.abc", "2.abc"),
+        ("typed_case_insensitive", "X*", True, [], ["xy"], "X*", "xy"),
+        # The ? of a long-path prefix is no wildcard.
+        ("long_path_prefix", "\\\\?\\{dir}\\f.txt", False, ["f.txt"], [], "\\\\?\\{dir}\\f.txt",
+         None),
+        ("long_path_prefix_pattern", "\\\\?\\{dir}\\*.txt", True, [], ["f.txt"],
+         "\\\\?\\{dir}\\*.txt", "\\\\?\\{dir}\\f.txt"),
     ]
 
     def test_cases(self):
         self.check_arguments(selected(self.CASES))
 
     def test_wildcards(self):
-        for label, pattern, files, names, held in selected(self.WILDCARDS):
-            with self.subTest(label):
-                self.setUp()
-                self.make_files(files)
-                run = self.run_fileholder([pattern])
-                self.expect_one_of(run, names, DONE if held else b"")
-                self.assertTrue(run.stays_quiet())
-                self.assertTrue(run.alive())
+        self.check_patterns(selected(self.WILDCARDS))
 
 
 class FileBecomesOpenable(WineCase):
@@ -162,6 +160,18 @@ class FileBecomesOpenable(WineCase):
 
         # Long enough for hundreds of failed attempts on the locked file.
         self.check_caught("locked.txt", lock, release, quiet=1.0)
+        # A locked match is passed over for the next one, and tried again
+        # until it opens; a typed pattern is not expanded at the start.
+        for made, opened in ((["lockz"], b"lockz"), ([], b"locked.txt")):
+            with self.subTest(opened=opened):
+                self.setUp()
+                lock()
+                run = self.run_fileholder([], stdin=b"lock*\r\n")
+                expected = PROMPT + start_line("lock*")
+                self.expect_output(run, expected)
+                self.assertTrue(run.stays_quiet(1.0), "held while locked")
+                self.make_files(made) if made else release()
+                self.expect_quiet_output(run, expected + b"- opened " + opened + b"\n" + DONE)
 
 
 class FolderLeftAlone(WineCase):
@@ -203,7 +213,21 @@ class PromptPath(WineCase):
         ("utf16_without_bom", "name.txt\r\n".encode("utf-16-le"), "name.txt", True, ["n"]),
         ("utf16_cyrillic", b"\xff\xfe" + "файл.txt\r\n".encode("utf-16-le"),
          ("файл.txt", b"????.txt"), True),
-        ("utf16_half_character", "name.txt".encode("utf-16-le") + b"\n", "", False, ["name.txt"]),
+        # Without a BOM its UTF-16 line end tells it, whatever the first character.
+        ("utf16_first_beyond_ascii", "Über.txt\r\n".encode("utf-16-le"),
+         ("Über.txt", b"\xdcber.txt"), True, ["Ü"]),
+        ("utf16_cyrillic_without_bom", "Журнал.txt\r\n".encode("utf-16-le"),
+         ("Журнал.txt", b"??????.txt"), True),
+        ("utf16_cjk_without_bom", "中文.txt\r\n".encode("utf-16-le"), ("中文.txt", b"??.txt"), True),
+        ("cmd_u_echo", ("cmd /u /c echo", "Über.txt"), ("Über.txt", b"\xdcber.txt"), True, ["Ü"]),
+        ("utf16_from_file", ("file", "Über.txt\r\nnext\r\n".encode("utf-16-le")),
+         ("Über.txt", b"\xdcber.txt"), True, ["Ü"]),
+        ("utf16be_bom", b"\xfe\xff" + "name.txt\r\n".encode("utf-16-be"), "name.txt", True),
+        # No UTF-16 line end: bytes, and a NUL ends the line, as in the lists
+        # of find -print0. UTF-16 cut in half is read so too.
+        ("nul_separated", b"a\0b\0", "a", True, ["ab"]),
+        ("nul_separated_unended", b"a\0b", "a", True, ["ab"]),
+        ("utf16_half_character", "name.txt".encode("utf-16-le") + b"\n", "n", True, ["name.txt"]),
         ("utf8_bom_dropped", b"\xef\xbb\xbfname.txt\r\n", "name.txt", True),
         ("utf8_bom_cyrillic", b"\xef\xbb\xbf" + "файл.txt\r\n".encode(), ("файл.txt", b"????.txt"),
          True),
@@ -244,6 +268,16 @@ class PromptPath(WineCase):
     def test_from_pipe(self):
         self.check_prompt(selected(self.CASES))
 
+    def standard_input(self, stdin):
+        """Also ("cmd /u /c echo", text): what Wine's cmd writes to a pipe."""
+        if isinstance(stdin, tuple) and stdin[0] == "cmd /u /c echo":
+            cmd = subprocess.Popen([*self.tools, "cmd", "/u", "/c", "echo", stdin[1]], cwd=self.dir,
+                                   env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+            self.addCleanup(cmd.wait, PATIENCE)
+            self.addCleanup(cmd.stdout.close)
+            return cmd.stdout.fileno()
+        return super().standard_input(stdin)
+
     def test_at_the_console(self):
         for label, args, typed, name in selected(self.CONSOLE):
             with self.subTest(label):
@@ -266,9 +300,17 @@ class WhileHolding(WineCase):
         return os.path.exists(self.path(name))
 
     def test_delete_and_rename_blocked_reads_and_writes_not(self):
+        # By its name, and as the match of a typed pattern.
+        for typed, shown in ((None, b""), (b"f*.txt\r\n", b"- opened file.txt\n")):
+            with self.subTest(typed=typed):
+                self.setUp()
+                self.check_blocked(typed, shown)
+
+    def check_blocked(self, typed, shown):
         self.make_file("file.txt", b"held\r\n")
-        run = self.run_fileholder(["file.txt"])
-        self.expect_output(run, start_line("file.txt") + DONE)
+        run = self.run_fileholder([] if typed else ["file.txt"], stdin=typed)
+        self.expect_output(run, (PROMPT + start_line("f*.txt") if typed else start_line("file.txt"))
+                           + shown + DONE)
 
         self.windows_program("cmd", "/c", "move", "file.txt", "moved.txt")
         self.assertTrue(self.exists("file.txt") and not self.exists("moved.txt"), "renamed")
@@ -321,7 +363,7 @@ class WindowsCalls(WineCase):
               "msvcrt._wfopen", "kernel32.Sleep", "kernel32.WriteFile",
               "kernel32.Wow64DisableWow64FsRedirection", "kernel32.Wow64RevertWow64FsRedirection",
               "kernel32.FindFirstChangeNotificationW", "kernel32.ReadDirectoryChangesW",
-              "kernel32.CreateFileW"]
+              "kernel32.CreateFileW", "kernel32.ReadFile"]
     # Arguments and results are hex without 0x, at least 8 digits, for 32- and
     # 64-bit programs alike; only pointers are wider in a 64-bit one.
     CALL = re.compile(r"^(\d+\.\d+):(\w+):(Call|Ret) +(\w+)\.(\w+)\((.*?)\)"
@@ -336,23 +378,45 @@ class WindowsCalls(WineCase):
                                     "RelayInclude", "/d", ";".join(self.TRACED), "/f")
         self.assertEqual(done.returncode, 0, done.stdout)
 
-    def test_poll_and_hold(self):
+    def traced(self, args, act, **options):
+        """The calls of a run under Wine's trace, ended once act(run) returns."""
         trace = self.path("trace")
         # Wine writes its trace to standard error; exec keeps the process id.
         self.launcher = ("sh", "-c", f'exec "$0" "$@" 2>{shlex.quote(trace)}', *self.launcher)
         self.env = dict(self.env, WINEDEBUG="+timestamp,+relay")
-        os.mkdir(self.path("node"))
-        run = self.run_fileholder(["node"])
-        self.expect_output(run, start_line("node"))
-        time.sleep(1.0)
-        os.rmdir(self.path("node"))
-        self.make_file("node")
-        self.expect_output(run, start_line("node") + DONE)
+        run = self.run_fileholder(args, **options)
+        act(run)
         time.sleep(0.2)
         run.stop()
         with open(trace, errors="replace") as lines:
-            self.check_calls([match.groups() for match in map(self.CALL.match, lines)
-                              if match])
+            return [match.groups() for match in map(self.CALL.match, lines) if match]
+
+    def test_poll_and_hold(self):
+        def replace_folder_by_file(run):
+            self.expect_output(run, start_line("node"))
+            time.sleep(1.0)
+            os.rmdir(self.path("node"))
+            self.make_file("node")
+            self.expect_output(run, start_line("node") + DONE)
+
+        os.mkdir(self.path("node"))
+        self.check_calls(self.traced(["node"], replace_folder_by_file))
+
+    def test_tick_raised_after_the_prompt_read(self):
+        def type_late(run):
+            self.expect_output(run, PROMPT)
+            time.sleep(0.5)
+            run.type(b"typed.txt\r\n")
+            self.expect_output(run, PROMPT + start_line("typed.txt") + DONE)
+
+        self.make_file("typed.txt")
+        calls = self.traced([], type_late)
+        thread = next(call[1] for call in calls if call[4] == "timeBeginPeriod")
+        order = [(kind, function) for _, on, kind, _, function, _, _, _ in calls
+                 if on == thread and function in ("ReadFile", "timeBeginPeriod")]
+        self.assertEqual(order[-3:], [("Ret", "ReadFile"), ("Call", "timeBeginPeriod"),
+                                      ("Ret", "timeBeginPeriod")])
+        self.assertNotIn(("Call", "timeBeginPeriod"), order[:-2], "raised before the read")
 
     def check_calls(self, calls):
         # (time, thread, Call or Ret, module, function, arguments, result, caller).
