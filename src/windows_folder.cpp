@@ -18,10 +18,9 @@ namespace
 // Attempts on a pattern take a twentieth of the time at most, so that with
 // the pauses' own cost waiting stays near a tenth of a core in any folder:
 // one that costs t is followed by the next no sooner than time_share t after
-// its start. Its
-// cost is the shortest of the last few attempts: the time an attempt spent
-// preempted, or waiting for the disk, costs no processor time, and so
-// spaces nothing.
+// its start. Its cost is the shortest of the last few attempts': the time an
+// attempt spent preempted, or waiting for the disk, costs no processor time,
+// and so spaces nothing.
 constexpr LONGLONG time_share = 20;
 constexpr std::size_t costs_kept = 8;
 
