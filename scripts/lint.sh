@@ -10,8 +10,7 @@ echo "== clang-tidy: Linux sources and the fuzz target"
 # The fuzz preset's compile database has them all, built by clang.
 cmake --preset fuzz >/dev/null
 clang-tidy -p build/fuzz --quiet \
-    src/main.cpp src/console_line.cpp src/pattern.cpp src/platform_posix.cpp src/posix_*.cpp \
-    fuzz/console_line_fuzz.cpp
+    src/*.cpp src/linux/*.cpp fuzz/console_line_fuzz.cpp
 
 echo "== clang-tidy: Windows sources"
 # clang reads them as the mingw-w64 cross compiler does: same target, and
@@ -23,11 +22,11 @@ while read -r folder; do
 done < <(i686-w64-mingw32-g++-win32 -x c++ -E -v - </dev/null 2>&1 |
     sed -n '/#include <...> search starts here/,/End of search list/s/^ \(\/.*\)/\1/p')
 clang-tidy -p build/dist-win32 --quiet "${cross[@]}" src/main.cpp src/pattern.cpp \
-    src/platform_windows.cpp src/windows_*.cpp
+    src/name_components.cpp src/schedule.cpp src/windows/*.cpp
 
 echo "== cppcheck"
 # missingIncludeSystem: the standard and system headers are the compilers'
 # business.
 cppcheck --std=c++17 --language=c++ --enable=all --inline-suppr --error-exitcode=1 --quiet \
-    --suppress=missingIncludeSystem -I src src fuzz
+    --suppress=missingIncludeSystem -I src -I src/linux -I src/windows src fuzz
 echo "lint: no findings"

@@ -12,15 +12,15 @@ int main(int argc, char **argv)
         write_message("- insert the name of the file to keep open\n  ");
         name = read_typed_name();
     } else {
-        name = first_argument(argv);
+        name = expand_argument(first_argument(argv));
     }
 
     write_message("- start fopen() loop on ", name, "\n");
-    start_polling();
+    waiting &state = start_waiting(name);
     // The stream is kept open, untouched, until the process ends.
     const char *held = nullptr;
-    while (try_open(name, held) == nullptr) {
-        wait_for_next_attempt(name);
+    while (try_open(state, held) == nullptr) {
+        wait_for_next_attempt(state);
     }
     // A pattern's match is named before the done line, in the same write, so
     // that a script waiting for the done line has read which file it is. A
@@ -31,5 +31,5 @@ int main(int argc, char **argv)
     } else {
         write_message(line_end_then_done + 1);
     }
-    idle_forever();
+    idle_forever(state);
 }

@@ -32,12 +32,9 @@ void write_all(const char *bytes, std::size_t size)
     }
 }
 
-const awaited_name &awaited(const char *name)
+awaited_name split_once(const char *name)
 {
-    static awaited_name split;
-    if (split.name == name) {
-        return split;
-    }
+    awaited_name split;
     split.name = name;
     const char *slash = std::strrchr(name, '/');
     split.leaf = slash == nullptr ? name : slash + 1;
@@ -57,6 +54,11 @@ const awaited_name &awaited(const char *name)
 }
 
 } // namespace
+
+struct waiting {
+    awaited_name split;
+    bool first = true;
+};
 
 void prepare_process()
 {
@@ -78,14 +80,22 @@ void prepare_process()
     (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
-void start_polling()
+waiting &start_waiting(const char *name)
 {
-    // Nothing to take: what the pauses need here touches no other program.
+    static waiting state;
+    state.split = split_once(name);
+    return state;
 }
 
 const char *first_argument(char **argv)
 {
     return argv[1];
+}
+
+const char *expand_argument(const char *argument)
+{
+    // The shell has expanded what it was asked to; the rest is a pattern.
+    return argument;
 }
 
 void write_message(const char *text, const char *name, const char *rest)
@@ -114,14 +124,14 @@ void write_message(const char *text, const char *name, const char *rest)
     std::free(message);
 }
 
-std::FILE *try_open(const char *name, const char *&held)
+std::FILE *try_open(waiting &state, const char *&held)
 {
-    const awaited_name &split = awaited(name);
-    static bool first = true;
-    if (first && split.pattern) {
+    const awaited_name &split = state.split;
+    const char *name = split.name;
+    if (state.first && split.pattern) {
         watch_folder(split);
     }
-    first = false;
+    state.first = false;
     bool out_of_descriptors = false;
     std::FILE *file = split.pattern
                           ? try_matches(split, held, out_of_descriptors, read_queued_events)
@@ -135,12 +145,12 @@ std::FILE *try_open(const char *name, const char *&held)
     return file;
 }
 
-void wait_for_next_attempt(const char *name)
+void wait_for_next_attempt(waiting &state)
 {
-    pause_on_folder(awaited(name));
+    pause_on_folder(state.split);
 }
 
-void idle_forever()
+void idle_forever(waiting & /*state*/)
 {
     // Holding needs no descriptor but the file's.
     end_watch();

@@ -40,19 +40,12 @@ namespace
 // timer tick, which is about 15.6 ms unless a process asks for this.
 const UINT timer_period_ms = 1;
 
-// The name in UTF-16, for the open; made once.
+// The name in UTF-16, for the open; null when there is no memory for it.
 const wchar_t *wide_name(const char *name)
 {
-    static const char *converted_for = nullptr;
-    static wchar_t *wide = nullptr;
-    if (converted_for != name) {
-        std::free(wide);
-        wide = static_cast<wchar_t *>(std::calloc(std::strlen(name) + 1, sizeof(wchar_t)));
-        if (wide == nullptr) {
-            return nullptr;
-        }
+    auto *wide = static_cast<wchar_t *>(std::calloc(std::strlen(name) + 1, sizeof(wchar_t)));
+    if (wide != nullptr) {
         widen(name, wide, 0);
-        converted_for = name;
     }
     return wide;
 }
@@ -142,6 +135,13 @@ void write_file(HANDLE file, const char *bytes, DWORD size)
 
 } // namespace
 
+// The awaited name, as the attempts need it.
+struct waiting {
+    const char *name = nullptr;
+    const wchar_t *wide = nullptr; // the name in UTF-16, for the open
+    bool pattern = false;
+};
+
 void prepare_process()
 {
     // No system dialog ("There is no disk in the drive", for an empty card
@@ -150,12 +150,17 @@ void prepare_process()
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
-void start_polling()
+waiting &start_waiting(const char *name)
 {
+    static waiting state;
+    state.name = name;
+    state.wide = wide_name(name);
+    state.pattern = is_pattern(leaf_of(name));
     // Polling needs the 1 ms tick, which older Windows raises for the whole
     // system: only once the name is known, never while a prompt waits. It
     // is given back once the file is held.
     timeBeginPeriod(timer_period_ms);
+    return state;
 }
 
 const char *first_argument(char ** /*argv*/)
@@ -167,15 +172,19 @@ const char *first_argument(char ** /*argv*/)
     if (__wgetmainargs(&count, &arguments, &environment, _dowildcard, &info) < 0 || count < 2) {
         return "";
     }
-    const char *name = narrow_from_wide(arguments[1], std::wcslen(arguments[1]));
+    return narrow_from_wide(arguments[1], std::wcslen(arguments[1]));
+}
+
+const char *expand_argument(const char *argument)
+{
     // A pattern that matches a file now is that file, its first match; one
     // that matches none stays a pattern and waits for a match.
-    if (is_pattern(leaf_of(name))) {
+    if (is_pattern(leaf_of(argument))) {
         const redirection_off redirection;
-        const char *match = first_file_match(name);
-        return match != nullptr ? match : name;
+        const char *match = first_file_match(argument);
+        return match != nullptr ? match : argument;
     }
-    return name;
+    return argument;
 }
 
 const char *read_typed_name()
@@ -219,22 +228,21 @@ void write_message(const char *text, const char *name, const char *rest)
     std::free(wide);
 }
 
-std::FILE *try_open(const char *name, const char *&held)
+std::FILE *try_open(waiting &state, const char *&held)
 {
     const redirection_off redirection;
-    if (is_pattern(leaf_of(name))) {
-        return open_first_match(name, held);
+    if (state.pattern) {
+        return open_first_match(state.name, held);
     }
-    const wchar_t *wide = wide_name(name);
-    if (wide == nullptr) {
+    if (state.wide == nullptr) {
         return nullptr;
     }
     // The runtime's default sharing: others may read and write the file, but
     // not delete or rename it while it is held. Directories never open.
-    return _wfopen(wide, L"rb");
+    return _wfopen(state.wide, L"rb");
 }
 
-void wait_for_next_attempt(const char * /*name*/)
+void wait_for_next_attempt(waiting & /*state*/)
 {
     // Plain pauses: a wait on the folder's changes would need a handle on
     // the folder, and while it is open the folder cannot be deleted and made
@@ -242,7 +250,7 @@ void wait_for_next_attempt(const char * /*name*/)
     Sleep(1);
 }
 
-void idle_forever()
+void idle_forever(waiting & /*state*/)
 {
     // Holding needs no fine timer.
     timeEndPeriod(timer_period_ms);

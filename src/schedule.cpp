@@ -1,0 +1,16 @@
+#include "schedule.h"
+
+#include <algorithm>
+
+std::int64_t refilled(std::int64_t level, std::int64_t elapsed, std::int64_t share,
+                      std::int64_t cap)
+{
+    // A clock that went back refills nothing.
+    return std::min(cap, level + std::max<std::int64_t>(elapsed, 0) / share);
+}
+
+std::int64_t next_due(std::int64_t start, const std::int64_t *costs, std::size_t count,
+                      std::int64_t share)
+{
+    return count == 0 ? start : start + *std::min_element(costs, costs + count) * share;
+}

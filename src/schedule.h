@@ -1,0 +1,25 @@
+#ifndef FILEHOLDER_SCHEDULE_H
+#define FILEHOLDER_SCHEDULE_H
+
+#include <cstddef>
+#include <cstdint>
+
+// When costly work may run: plain functions of times and costs, in any one
+// unit throughout (nanoseconds, performance-counter ticks), so that they are
+// checked without a clock.
+
+// A budget that refills by elapsed / share, up to cap: what level becomes
+// after elapsed time. Work is paid by taking its cost from the level, which
+// may then fall below zero; over any long time, work paid so never takes
+// more than 1 / share of it.
+std::int64_t refilled(std::int64_t level, std::int64_t elapsed, std::int64_t share,
+                      std::int64_t cap);
+
+// When the next of a series of attempts is due, so that they take at most
+// 1 / share of the time: share times the shortest of the last costs after
+// start. The shortest, as time spent preempted or waiting for a disk costs
+// no processor time, and so spaces nothing.
+std::int64_t next_due(std::int64_t start, const std::int64_t *costs, std::size_t count,
+                      std::int64_t share);
+
+#endif
