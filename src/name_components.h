@@ -16,8 +16,8 @@ struct name_component {
 };
 
 struct name_components {
-    const char *name = nullptr;     // the whole name, as given
-    std::size_t root = 0;           // bytes before the first component: "/", "C:\"
+    const char *name = nullptr;      // the whole name, as given
+    std::size_t root = 0;            // bytes before the first component: "/", "C:\"
     name_component *parts = nullptr; // count of them, from malloc
     std::size_t count = 0;
     std::size_t first_wildcard = 0; // the first wildcard component; count when none
