@@ -17,30 +17,39 @@ name_components split_name(const char *name, std::size_t root, const char *separ
     for (const char *at = rest; *at != '\0'; ++at) {
         most += std::strchr(separators, *at) != nullptr ? 1 : 0;
     }
-    split.parts = static_cast<name_component *>(std::calloc(most, sizeof(name_component)));
+    // The parts, then the components' texts, each with its NUL.
+    const std::size_t text_size = std::strlen(rest) + most;
+    void *block = std::malloc(most * sizeof(name_component) + text_size);
+    split.parts = static_cast<name_component *>(block);
     if (split.parts == nullptr) {
         split.count = split.first_wildcard = 0;
         return split; // no parts: awaited as one literal name
     }
+    char *texts = reinterpret_cast<char *>(split.parts + most);
     const char *at = rest;
     do {
         name_component &part = split.parts[split.count++];
+        part = name_component{};
         part.start = static_cast<std::size_t>(at - name);
         part.size = std::strcspn(at, separators);
+        std::memcpy(texts, at, part.size);
+        texts[part.size] = '\0';
+        part.text = texts;
+        texts += part.size + 1;
         at += part.size;
         part.separators = std::strspn(at, separators);
         at += part.separators;
     } while (*at != '\0');
     // The last component may end in separators: then an empty one follows.
     if (split.parts[split.count - 1].separators > 0 && split.count < most) {
-        split.parts[split.count].start = static_cast<std::size_t>(at - name);
-        ++split.count;
+        name_component &empty = split.parts[split.count++];
+        empty = name_component{};
+        empty.start = static_cast<std::size_t>(at - name);
     }
     split.first_wildcard = split.count;
     for (std::size_t i = split.count; i-- > 0;) {
         name_component &part = split.parts[i];
-        const char *text = name + part.start;
-        part.wildcard = std::strcspn(text, "*?") < part.size;
+        part.wildcard = std::strpbrk(part.text, "*?") != nullptr;
         if (part.wildcard) {
             split.first_wildcard = i;
         }

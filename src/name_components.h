@@ -9,6 +9,7 @@
 // made again byte for byte from the name itself.
 
 struct name_component {
+    const char *text = "";      // the component alone, NUL-terminated
     std::size_t start = 0;      // where it starts in the name
     std::size_t size = 0;       // its bytes; 0 only for what follows a final separator
     std::size_t separators = 0; // the separator bytes after it, as given

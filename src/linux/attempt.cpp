@@ -71,13 +71,7 @@ void probe(waiting &state, int index)
     folder_tree &tree = state.tree;
     const name_components &name = state.name;
     const folder &at = tree.folders[index];
-    const name_component &part = name.parts[at.level];
-    char entry[longest_entry + 1];
-    if (part.size > longest_entry) {
-        return;
-    }
-    std::memcpy(entry, name.name + part.start, part.size);
-    entry[part.size] = '\0';
+    const char *entry = name.parts[at.level].text;
     if (at.level + 1 == name.count) {
         candidate found;
         found.path = entry_path(name, at, entry);
@@ -182,13 +176,13 @@ void list_due(waiting &state, attempt_state &attempt)
     // Folders found by a listing are listed in the same pass.
     for (std::size_t i = 0; i < tree.count && !attempt.out_of_descriptors; ++i) {
         if (tree.folders[i].in_use && !tree.folders[i].listed &&
-            (!state.walked || state.credit_ns > -listing_credit_held_ns)) {
+            (!state.walked || may_list(state.credit_ns, true, listing_credit_held_ns))) {
             list_paid(i);
         }
     }
     state.walked = true;
-    for (std::size_t turns = 0; turns < tree.count && state.credit_ns >= listing_credit_kept_ns &&
-                                !attempt.out_of_descriptors;
+    for (std::size_t turns = 0; turns < tree.count && !attempt.out_of_descriptors &&
+                                may_list(state.credit_ns, false, listing_credit_held_ns);
          ++turns) {
         const std::size_t i = state.rotation++ % tree.count;
         if (tree.folders[i].in_use && tree.folders[i].listed_in != state.attempts) {

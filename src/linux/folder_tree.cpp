@@ -124,20 +124,12 @@ int new_folder(folder_tree &tree, char *path, std::size_t given, std::size_t lev
 bool matches_component(const name_components &name, std::size_t level, const char *entry)
 {
     const name_component &part = name.parts[level];
-    const char *text = name.name + part.start;
     if (!part.wildcard) {
-        return std::strncmp(text, entry, part.size) == 0 && entry[part.size] == '\0';
+        return std::strcmp(part.text, entry) == 0;
     }
-    // The matcher takes a NUL-terminated pattern; components end at a
-    // separator, which no entry's name holds, so the rest of the name is
-    // left out by cutting at its length.
-    char pattern[longest_entry + 1];
-    if (part.size > longest_entry) {
-        return false; // longer than any entry's name could match
-    }
-    std::memcpy(pattern, text, part.size);
-    pattern[part.size] = '\0';
-    return pattern_matches(pattern, entry, true);
+    // A name that holds a line feed cannot be told on one line: were it
+    // matched, the opened line could be made to look like the done line.
+    return std::strchr(entry, '\n') == nullptr && pattern_matches(part.text, entry, true);
 }
 
 bool set_top(folder_tree &tree, const name_components &name)

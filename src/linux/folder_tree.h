@@ -11,9 +11,6 @@
 // follow, down to the file's folder. A folder at level n is where component
 // n of the name is looked up.
 
-// The longest name an entry may have (NAME_MAX).
-constexpr std::size_t longest_entry = 255;
-
 struct folder {
     char *path = nullptr;  // for the system calls: "." for the current folder
     std::size_t given = 0; // the bytes of path that the name gives (0 for ".")

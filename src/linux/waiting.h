@@ -14,11 +14,10 @@
 // Listings, with the opens of the matches they find, take this share of the
 // time at most (1 / 100), paid from a credit that refills with the time: a
 // small folder is listed at every attempt, a large one less often, whatever
-// made its listing due. The credit holds a little, kept for the first
-// listing of a new folder, which goes first.
+// made its listing due. The credit holds a little, half of it kept for the
+// first listing of a new folder, which goes first (see may_list).
 constexpr std::int64_t listing_share = 100;
 constexpr std::int64_t listing_credit_held_ns = 2 * one_millisecond_ns;
-constexpr std::int64_t listing_credit_kept_ns = one_millisecond_ns;
 
 // Everything the waiting on one name needs, made once the name is known.
 struct waiting {
