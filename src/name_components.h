@@ -35,8 +35,4 @@ name_components split_name(const char *name, std::size_t root, const char *separ
 // a wildcard, and the last one names a file.
 bool is_pattern(const name_components &name);
 
-// The bytes of name that come before component index: the root, and each
-// earlier component with its separators, as given.
-std::size_t offset_of(const name_components &name, std::size_t index);
-
 #endif

@@ -65,75 +65,92 @@ bool in_folder(const candidate &item, const void *prefix)
            std::strchr(item.path + size, '/') == nullptr;
 }
 
+// A matching file of folder index, to be tried.
+void add_file(waiting &state, int index, const char *entry)
+{
+    const folder &holder = state.tree.folders[index];
+    candidate found;
+    found.path = entry_path(state.name, holder, entry);
+    found.polled = holder.watch < 0;
+    if (found.path != nullptr) {
+        (void)add_candidate(state.trying, found);
+    }
+}
+
 // A component without wildcards needs no listing: its one entry is tried.
 void probe(waiting &state, int index)
 {
     folder_tree &tree = state.tree;
     const name_components &name = state.name;
-    const folder &at = tree.folders[index];
-    const char *entry = name.parts[at.level].text;
-    if (at.level + 1 == name.count) {
-        candidate found;
-        found.path = entry_path(name, at, entry);
-        found.polled = at.watch < 0;
-        if (found.path != nullptr) {
-            (void)add_candidate(state.trying, found);
-        }
-    } else if (tree.climbs && index == tree.top && at.level < name.first_wildcard) {
+    const std::size_t level = tree.folders[index].level;
+    if (level + 1 == name.count) {
+        add_file(state, index, name.parts[level].text);
+    } else if (tree.climbs && index == tree.top && level < name.first_wildcard) {
         (void)set_top(tree, name);
     } else {
-        (void)add_child(tree, name, index, entry);
+        (void)add_child(tree, name, index, name.parts[level].text);
     }
 }
 
-// Whether the folder at index is still the one with that id.
-bool still_listed(const folder_tree &tree, int index, unsigned long id)
+// Opens folder index for listing; a folder that is gone is dropped.
+bool start_listing(waiting &state, int index, attempt_state &attempt)
 {
-    return tree.folders[index].in_use && tree.folders[index].id == id;
+    folder_tree &tree = state.tree;
+    int error = 0;
+    if (open_listing(state.list, tree.folders[index].path, error)) {
+        return true;
+    }
+    attempt.out_of_descriptors = error == EMFILE || error == ENFILE;
+    if (error == ENOENT || error == ENOTDIR) {
+        drop_folder(tree, index);
+        if (tree.top < 0) {
+            (void)set_top(tree, state.name);
+        }
+    }
+    return false;
+}
+
+// The file's folder is listed: the matches that did not open there before
+// are found again by this listing, or are gone.
+void forget_pending(waiting &state, int index)
+{
+    char *prefix = entry_path(state.name, state.tree.folders[index], "");
+    if (prefix != nullptr) {
+        remove_candidates(state.pending, in_folder, prefix);
+        std::free(prefix);
+    }
 }
 
 // Lists folder index: its matching files become candidates, its matching
-// folders join the tree. A folder that is gone is dropped.
+// folders join the tree.
 void list_folder(waiting &state, int index, attempt_state &attempt)
 {
     folder_tree &tree = state.tree;
     const name_components &name = state.name;
-    const unsigned long id = tree.folders[index].id;
+    const unsigned long identity = tree.folders[index].id;
+    const std::size_t level = tree.folders[index].level;
     tree.folders[index].listed = true;
     tree.folders[index].listed_in = state.attempts;
     if (tree.folders[index].watch < 0) {
         (void)rewatch(tree, index);
     }
-    const std::size_t level = tree.folders[index].level;
     if (!name.parts[level].wildcard) {
         probe(state, index);
         return;
     }
-    int error = 0;
-    if (!open_listing(state.list, tree.folders[index].path, error)) {
-        attempt.out_of_descriptors = error == EMFILE || error == ENFILE;
-        if (error == ENOENT || error == ENOTDIR) {
-            drop_folder(tree, index);
-            if (tree.top < 0) {
-                (void)set_top(tree, name);
-            }
-        }
+    if (!start_listing(state, index, attempt)) {
         return;
     }
     const bool last = level + 1 == name.count;
     if (last) {
-        char *prefix = entry_path(name, tree.folders[index], "");
-        if (prefix != nullptr) {
-            remove_candidates(state.pending, in_folder, prefix);
-            std::free(prefix);
-        }
+        forget_pending(state, index);
     }
     unsigned char type = DT_UNKNOWN;
     while (const char *entry = next_entry(state.list, type)) {
         if (state.list.refilled &&
             nanoseconds_between(state.events_read, monotonic_now()) >= events_read_every_ns) {
             read_events_now(state);
-            if (!still_listed(tree, index, id)) {
+            if (!tree.folders[index].in_use || tree.folders[index].id != identity) {
                 break; // gone meanwhile
             }
         }
@@ -142,12 +159,7 @@ void list_folder(waiting &state, int index, attempt_state &attempt)
             continue;
         }
         if (last && type != DT_DIR) {
-            candidate found;
-            found.path = entry_path(name, tree.folders[index], entry);
-            found.polled = tree.folders[index].watch < 0;
-            if (found.path != nullptr) {
-                (void)add_candidate(state.trying, found);
-            }
+            add_file(state, index, entry);
         } else if (!last && (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN)) {
             (void)add_child(tree, name, index, entry);
         }
@@ -184,9 +196,9 @@ void list_due(waiting &state, attempt_state &attempt)
     for (std::size_t turns = 0; turns < tree.count && !attempt.out_of_descriptors &&
                                 may_list(state.credit_ns, false, listing_credit_held_ns);
          ++turns) {
-        const std::size_t i = state.rotation++ % tree.count;
-        if (tree.folders[i].in_use && tree.folders[i].listed_in != state.attempts) {
-            list_paid(i);
+        const std::size_t next = state.rotation++ % tree.count;
+        if (tree.folders[next].in_use && tree.folders[next].listed_in != state.attempts) {
+            list_paid(next);
         }
     }
 }
@@ -209,8 +221,7 @@ std::FILE *try_candidates(waiting &state, const char *&held, attempt_state &atte
     candidate_list &trying = state.trying;
     sort_candidates(trying);
     std::FILE *file = nullptr;
-    std::size_t i = 0;
-    for (; i < trying.count && file == nullptr; ++i) {
+    for (std::size_t i = 0; i < trying.count && file == nullptr; ++i) {
         candidate &item = trying.items[i];
         int error = 0;
         const int descriptor = item.descriptor >= 0 ? item.descriptor : open_file(item.path, error);

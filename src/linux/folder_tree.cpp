@@ -94,28 +94,23 @@ void forget_watch(folder_tree &tree, std::size_t index)
     gone.watch = -1;
 }
 
-// A free slot for a folder; -1 when there is no memory for one.
-int new_folder(folder_tree &tree, char *path, std::size_t given, std::size_t level, int parent,
-               int watch)
+// Adds a folder like made, in a free slot; -1 when there is no memory for
+// one, and its path is then freed.
+int new_folder(folder_tree &tree, const folder &made)
 {
     std::size_t slot = 0;
     while (slot < tree.count && tree.folders[slot].in_use) {
         ++slot;
     }
     if (slot == tree.count && !make_room(tree.folders, tree.room, tree.count + 1)) {
-        std::free(path);
+        std::free(made.path);
         return -1;
     }
     tree.count += slot == tree.count ? 1 : 0;
-    folder &made = tree.folders[slot];
-    made = folder{};
-    made.path = path;
-    made.given = given;
-    made.level = level;
-    made.parent = parent;
-    made.watch = watch;
-    made.in_use = true;
-    made.id = ++tree.made;
+    folder &added = tree.folders[slot];
+    added = made;
+    added.in_use = true;
+    added.id = ++tree.made;
     return static_cast<int>(slot);
 }
 
@@ -167,7 +162,12 @@ bool set_top(folder_tree &tree, const name_components &name)
     }
     // The new top first, so that a watch it shares with the old tree stays.
     const int old = tree.top;
-    tree.top = new_folder(tree, path, given, level, -1, watch);
+    folder top;
+    top.path = path;
+    top.given = given;
+    top.level = level;
+    top.watch = watch;
+    tree.top = new_folder(tree, top);
     if (old >= 0) {
         drop_folder(tree, old);
     }
@@ -196,8 +196,13 @@ int add_child(folder_tree &tree, const name_components &name, int parent, const 
         std::free(path);
         return -1;
     }
-    const std::size_t given = std::strlen(path);
-    return new_folder(tree, path, given, above.level + 1, parent, watch);
+    folder child;
+    child.path = path;
+    child.given = std::strlen(path);
+    child.level = above.level + 1;
+    child.parent = parent;
+    child.watch = watch;
+    return new_folder(tree, child);
 }
 
 void drop_folder(folder_tree &tree, int index)
@@ -234,19 +239,19 @@ bool still_there(folder_tree &tree, int index)
 
 bool rewatch(folder_tree &tree, int index)
 {
-    folder &at = tree.folders[index];
-    if (at.watch < 0) {
+    folder &unwatched = tree.folders[index];
+    if (unwatched.watch < 0) {
         bool exists = false;
-        at.watch = watch_folder(tree, at.path, exists);
+        unwatched.watch = watch_folder(tree, unwatched.path, exists);
     }
-    return at.watch >= 0;
+    return unwatched.watch >= 0;
 }
 
-char *entry_path(const name_components &name, const folder &at, const char *entry)
+char *entry_path(const name_components &name, const folder &holder, const char *entry)
 {
     std::size_t between = 0;
-    const char *separators = separators_before(name, at.level, between);
-    return joined(at.path, at.given, separators, between, entry);
+    const char *separators = separators_before(name, holder.level, between);
+    return joined(holder.path, holder.given, separators, between, entry);
 }
 
 bool give_up_watches(folder_tree &tree)

@@ -55,10 +55,10 @@ bool still_there(folder_tree &tree, int index);
 // Tries again to watch a folder that has no watch; true when it has one.
 bool rewatch(folder_tree &tree, int index);
 
-// The name of entry in folder at: its path as the name gives it, the
+// The name of entry in folder holder: its path as the name gives it, the
 // entry's name in place of the component. From malloc; null when there is
 // no memory for it.
-char *entry_path(const name_components &name, const folder &at, const char *entry);
+char *entry_path(const name_components &name, const folder &holder, const char *entry);
 
 // Whether entry in a folder at level matches the component looked up there.
 bool matches_component(const name_components &name, std::size_t level, const char *entry);

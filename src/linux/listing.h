@@ -2,6 +2,7 @@
 #define FILEHOLDER_LISTING_H
 
 #include <cstddef>
+#include <dirent.h>
 
 // A folder's entries read straight from the kernel, a block at a time, into
 // a buffer kept for the run: small folders are listed at every attempt.
@@ -14,7 +15,7 @@ struct listing {
     long filled = 0; // bytes of entries in the buffer
     long taken = 0;
     bool refilled = false; // the last entry came from a new read
-    alignas(8) char entries[listing_buffer_size] = {};
+    alignas(dirent64) char entries[listing_buffer_size] = {};
 };
 
 // Opens the folder at path for listing; false with error set when it
