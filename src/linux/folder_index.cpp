@@ -9,6 +9,8 @@ constexpr int never_used = -1;
 constexpr int removed = -2;
 constexpr std::size_t smallest = 64;
 
+// NOLINTBEGIN(readability-magic-numbers): the constants are the hashes'.
+
 // Spreads a key over the slots (a 64-bit finalizer: every bit counts).
 std::size_t spread(std::uint64_t key, std::size_t size)
 {
@@ -17,6 +19,8 @@ std::size_t spread(std::uint64_t key, std::size_t size)
     key ^= key >> 33U;
     return static_cast<std::size_t>(key) & (size - 1);
 }
+
+// NOLINTEND(readability-magic-numbers)
 
 // Makes the table for folders and one more, at most a quarter full, and
 // drops the removed ones.
@@ -36,11 +40,11 @@ bool grow(folder_index &index, std::size_t folders)
     for (std::size_t i = 0; i < index.size; ++i) {
         const folder_index::slot &old = index.slots[i];
         if (old.folder >= 0) {
-            std::size_t at = spread(old.key, size);
-            while (slots[at].folder != never_used) {
-                at = (at + 1) & (size - 1);
+            std::size_t place = spread(old.key, size);
+            while (slots[place].folder != never_used) {
+                place = (place + 1) & (size - 1);
             }
-            slots[at] = old;
+            slots[place] = old;
         }
     }
     std::free(index.slots);
@@ -54,9 +58,12 @@ bool grow(folder_index &index, std::size_t folders)
 
 std::uint64_t path_key(const char *path)
 {
-    std::uint64_t key = 14695981039346656037ULL; // FNV-1a
+    // FNV-1a, 64 bits.
+    constexpr std::uint64_t offset_basis = 14695981039346656037ULL;
+    constexpr std::uint64_t prime = 1099511628211ULL;
+    std::uint64_t key = offset_basis;
     for (; *path != '\0'; ++path) {
-        key = (key ^ static_cast<unsigned char>(*path)) * 1099511628211ULL;
+        key = (key ^ static_cast<unsigned char>(*path)) * prime;
     }
     return key;
 }
@@ -72,12 +79,12 @@ bool index_add(folder_index &index, std::uint64_t key, int folder)
             return false;
         }
     }
-    std::size_t at = spread(key, index.size);
-    while (index.slots[at].folder >= 0) {
-        at = (at + 1) & (index.size - 1);
+    std::size_t place = spread(key, index.size);
+    while (index.slots[place].folder >= 0) {
+        place = (place + 1) & (index.size - 1);
     }
-    index.used += index.slots[at].folder == never_used ? 1 : 0;
-    index.slots[at] = {key, folder};
+    index.used += index.slots[place].folder == never_used ? 1 : 0;
+    index.slots[place] = {key, folder};
     return true;
 }
 
@@ -86,10 +93,10 @@ void index_remove(folder_index &index, std::uint64_t key, int folder)
     if (index.size == 0) {
         return;
     }
-    for (std::size_t at = spread(key, index.size); index.slots[at].folder != never_used;
-         at = (at + 1) & (index.size - 1)) {
-        if (index.slots[at].key == key && index.slots[at].folder == folder) {
-            index.slots[at].folder = removed;
+    for (std::size_t place = spread(key, index.size); index.slots[place].folder != never_used;
+         place = (place + 1) & (index.size - 1)) {
+        if (index.slots[place].key == key && index.slots[place].folder == folder) {
+            index.slots[place].folder = removed;
             return;
         }
     }
@@ -100,7 +107,7 @@ int index_next(const folder_index &index, std::uint64_t key, std::size_t &cursor
     if (index.size == 0) {
         return -1;
     }
-    // cursor counts the slots looked at from the key's own.
+    // cursor counts the slots looked place from the key's own.
     const std::size_t start = spread(key, index.size);
     for (; cursor < index.size; ++cursor) {
         const folder_index::slot &slot = index.slots[(start + cursor) & (index.size - 1)];

@@ -79,6 +79,7 @@ std::uint64_t watch_key(int watch)
 }
 
 // Whether a folder but except has that watch.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a watch, then a folder
 bool shared_watch(const folder_tree &tree, int watch, int except)
 {
     std::size_t cursor = 0;
