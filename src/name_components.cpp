@@ -22,18 +22,18 @@ name_components split_name(const char *name, std::size_t root, const char *separ
         split.count = split.first_wildcard = 0;
         return split; // no parts: awaited as one literal name
     }
-    const char *at = rest;
+    const char *next = rest;
     do {
         name_component &part = split.parts[split.count++];
-        part.start = static_cast<std::size_t>(at - name);
-        part.size = std::strcspn(at, separators);
-        at += part.size;
-        part.separators = std::strspn(at, separators);
-        at += part.separators;
-    } while (*at != '\0');
+        part.start = static_cast<std::size_t>(next - name);
+        part.size = std::strcspn(next, separators);
+        next += part.size;
+        part.separators = std::strspn(next, separators);
+        next += part.separators;
+    } while (*next != '\0');
     // The last component may end in separators: then an empty one follows.
     if (split.parts[split.count - 1].separators > 0 && split.count < most) {
-        split.parts[split.count].start = static_cast<std::size_t>(at - name);
+        split.parts[split.count].start = static_cast<std::size_t>(next - name);
         ++split.count;
     }
     split.first_wildcard = split.count;
