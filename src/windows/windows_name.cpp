@@ -119,7 +119,8 @@ std::wstring literal_as_opened(const std::string &given)
 void read_parts(const name_components &split, pattern_name &pattern)
 {
     const char *name = split.name;
-    pattern.given_prefix.assign(name, offset_of(split, split.first_wildcard));
+    // A pattern: its first wildcard component is one of its parts.
+    pattern.given_prefix.assign(name, split.parts[split.first_wildcard].start);
     pattern.exact_prefix = exact_path(widened(pattern.given_prefix.c_str()));
     if (!pattern.exact_prefix.empty() && pattern.exact_prefix.back() != L'\\') {
         pattern.exact_prefix += L'\\';
