@@ -112,7 +112,8 @@ def pattern(options, work, patterns, sizes):
         if per_second:
             events = "touches of a match" if entry else "other files"
             runs = got["loads"].setdefault(f"{events} in the {folder} folder", [])
-            load = bench.load(runs, per_second, entry, os.path.dirname(patterns[folder]))
+            how = ("touch", entry) if entry else ()
+            load = bench.load(runs, per_second, os.path.dirname(patterns[folder]), how)
         bench.user = "nobody" if folder == "huge" and os.geteuid() == 0 else None
         try:
             with load:

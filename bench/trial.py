@@ -1,123 +1,31 @@
-"""Running a trial: a subject's process and its lines, the other process that
-loads the folder, and the Bench that starts subjects and makes files appear."""
+"""Running a trial: the other process that loads the folder, and the Bench
+that starts subjects and makes files appear at their names."""
 
 import contextlib
 import ctypes
 import os
 import random
-import select
 import signal
 import string
-import subprocess
 import time
 
-TICKS = os.sysconf("SC_CLK_TCK")
+from running import Running
+
 LIBC = ctypes.CDLL(None, use_errno=True)
 PR_SET_TIMERSLACK, PR_GET_TIMERSLACK = 29, 30
 STORM_TOUCHES_PER_SECOND = 10000
 
 
-class Running:
-    """One running subject: a process in its own session, its output lines."""
-
-    def __init__(self, command, name, extra=(), user=None):
-        self.started = time.perf_counter_ns()
-        self.process = subprocess.Popen(command + [name, *extra], stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                                        start_new_session=True, user=user)
-        self.fd = self.process.stdout.fileno()
-        self.buffer = b""
-        self.last_line = ""
-        self.lines = []  # every line read, in order
-
-    def wait_line(self, prefix, timeout):
-        """The time the line starting with prefix arrived, or None. Matching
-        the start alone also takes the Windows program's CR LF lines."""
-        deadline = time.monotonic() + timeout
-        while True:
-            lines = self.buffer.split(b"\n")
-            for index, line in enumerate(lines[:-1]):
-                self.lines.append(line.decode(errors="replace").rstrip("\r"))
-                if line.startswith(prefix):
-                    self.buffer = b"\n".join(lines[index + 1:])
-                    self.last_line = self.lines[-1]
-                    return self.arrived
-            self.buffer = lines[-1]
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
-                return None
-            chunk = os.read(self.fd, 4096)
-            self.arrived = time.perf_counter_ns()
-            if not chunk:
-                return None
-            self.buffer += chunk
-
-    def opened(self):
-        """The name of its "- opened NAME" line, if it printed one."""
-        found = [line[len("- opened "):] for line in self.lines if line.startswith("- opened ")]
-        return found[-1] if found else None
-
-    def processes(self):
-        """Its session: the process and whatever it started (a pipeline's parts)."""
-        pids = []
-        for entry in os.listdir("/proc"):
-            if entry.isdigit():
-                try:
-                    if self.stat(entry)[3] == str(self.process.pid):  # the session id
-                        pids.append(entry)
-                except OSError:
-                    pass
-        return pids
-
-    def stat(self, pid):
-        with open(f"/proc/{pid}/stat") as file:
-            return file.read().rsplit(")", 1)[1].split()
-
-    def proc(self, name):
-        with open(f"/proc/{self.process.pid}/{name}") as file:
-            return file.read()
-
-    def status(self, field):
-        for line in self.proc("status").splitlines():
-            key, _, value = line.partition(":")
-            if key == field:
-                return int(value.split()[0])
-        raise KeyError(field)
-
-    def cpu_ns(self):
-        """CPU time of its session's processes and of the children they reaped."""
-        total = 0
-        for pid in self.processes():
-            try:
-                with open(f"/proc/{pid}/schedstat") as file:
-                    own = int(file.read().split()[0])
-                stat = self.stat(pid)
-            except OSError:
-                continue  # ended in between
-            children = int(stat[13]) + int(stat[14])  # cutime, cstime
-            total += own + children * 1_000_000_000 // TICKS
-        return total
-
-    def switches(self):
-        return self.status("voluntary_ctxt_switches") + self.status("nonvoluntary_ctxt_switches")
-
-    def stop(self):
-        try:
-            os.killpg(self.process.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        self.process.wait()
-        self.process.stdout.close()
-
-
 class Load:
     """The other process that creates and deletes files in the folder while
-    the block runs, or, given an entry of it, sets that entry's times. Each
-    run's (files or touches made, seconds) is added to runs."""
+    the block runs, or what how asks of busy_folder: ("locked", PREFIX) for
+    matches that cannot be opened, ("touch", ENTRY...) to set entries' times
+    in turn; per_second 0 asks for as many as it can. Each run's (files or
+    touches made, seconds) is added to runs."""
 
-    def __init__(self, binary, folder, runs, per_second, entry=None):
+    def __init__(self, binary, folder, runs, per_second, how=()):
         self.binary, self.folder, self.runs = binary, folder, runs
-        self.extra = [str(per_second)] + ([entry] if entry else [])
+        self.extra = [str(per_second), *how]
 
     def __enter__(self):
         self.running = Running([self.binary], self.folder, extra=self.extra)
@@ -153,8 +61,8 @@ class Bench:
         self.start_timeout = {}  # seconds, for subjects slow to start
         self.counter = 0
 
-    def load(self, runs, per_second, entry=None, folder=None):
-        return Load(self.busy_binary, folder or self.folder, runs, per_second, entry)
+    def load(self, runs, per_second, folder=None, how=()):
+        return Load(self.busy_binary, folder or self.folder, runs, per_second, how)
 
     @contextlib.contextmanager
     def storm(self, runs, per_second=STORM_TOUCHES_PER_SECOND):
@@ -165,7 +73,7 @@ class Bench:
         os.mkdir(name)
         made = os.stat(name).st_mtime_ns
         try:
-            with self.load(runs, per_second, os.path.basename(name), os.path.dirname(name)):
+            with self.load(runs, per_second, os.path.dirname(name), ("touch", os.path.basename(name))):
                 yield name
             # Touches beside the name would leave its waiters a busy folder.
             if os.stat(name).st_mtime_ns == made:
