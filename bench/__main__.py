@@ -8,8 +8,10 @@ set 10,000 times a second) and in a sweep of folder events from 100 to 10,000
 a second, about the name and about other names. For a pattern (FOLDER/is-*.tmp,
 randomly named files appearing): fileholder, a C inotify opener (the pattern
 floor), the inotifywait pipeline a user would write and a Python loop that
-lists the folder, also in folders of many files and under storms. A bare
-1 ms sleep loop measured in the same rounds is the floor CPU is judged by.
+lists the folder, also in folders of many files and under storms. CPU is
+judged as a multiple of a bare 1 ms sleep loop run beside each subject and
+measured over the same interval: the cost of a timer wake-up on this machine
+drifts too much from minute to minute for a floor taken apart.
 
     python3 bench [--quick] [--fileholder PATH] [--data DIR]
                   [--storm-only | --pattern-only]
@@ -20,7 +22,7 @@ to be present and sane: exit status 2 when one is missing or broken. The full
 run also checks fileholder's targets and exits 1 when one is missed; --quick
 is a smoke run in some seconds and does not judge targets. --storm-only
 measures the storm on the name and the sweep, --pattern-only the pattern
-mode, each with the sleep floor and their targets.
+mode, each with their targets.
 
 --windows adds a Windows program, run as `LOADER EXE NAME` (LOADER is `wine`
 unless --wine names another; set WINEPREFIX and, for wine64, WINELOADER in the
@@ -49,7 +51,7 @@ from trial import Bench
 def measure(options, work):
     """Runs the modes asked for; returns their figures by mode."""
     got = {}
-    bench = Bench({}, work, None)
+    bench = Bench({}, work, None, None)
     if not options.windows_only and not options.pattern_only:
         got["literal"] = modes.literal(options, work)
         bench = got["literal"].pop("bench")
@@ -74,9 +76,9 @@ def main():
     parser.add_argument("--windows-only", action="store_true", help="measure only the --windows programs")
     only = parser.add_mutually_exclusive_group()
     only.add_argument("--storm-only", action="store_true",
-                      help="measure only the storm on the name and the sweep (and the sleep floor)")
+                      help="measure only the storm on the name and the sweep")
     only.add_argument("--pattern-only", action="store_true",
-                      help="measure only the pattern mode (and the sleep floor)")
+                      help="measure only the pattern mode")
     options = parser.parse_args()
     # Found before the Linux measurements, not after them.
     if options.windows and not (all(map(os.path.isfile, options.windows)) and shutil.which(options.wine)):

@@ -57,11 +57,15 @@ def catch_figures(where, catch, lived, subjects, lifetimes):
 
 
 def cost_figures(cost, key, subjects):
-    """CPU and wake-ups while waiting under one condition, for each subject."""
+    """CPU and wake-ups while waiting under one condition, for each subject,
+    and the CPU of the sleep floor beside it, the ratio's denominator."""
     figures = []
     for s in subjects:
-        figures += [at_least_zero(f"{s}: CPU waiting, {key}", cost.get(key, {}).get("cpu", {}).get(s)),
-                    at_least_zero(f"{s}: wake-ups/s waiting, {key}", cost.get(key, {}).get("wakeups", {}).get(s))]
+        got = {kind: cost.get(key, {}).get(kind, {}).get(s) for kind in ("cpu", "floor", "wakeups", "ratio")}
+        figures += [at_least_zero(f"{s}: CPU waiting, {key}", got["cpu"]),
+                    positive(f"{s}: the sleep floor beside it, {key}", got["floor"]),
+                    at_least_zero(f"{s}: CPU waiting as a multiple of the sleep floor, {key}", got["ratio"]),
+                    at_least_zero(f"{s}: wake-ups/s waiting, {key}", got["wakeups"])]
     return figures
 
 
@@ -87,8 +91,7 @@ def load_rate(runs):
 def literal(got):
     cost = got["cost"]
     # Without the storm's wake-ups it could miss the watch and every figure still look fine.
-    figures = [positive("sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor")),
-               woken(cost, "storm", "inotify (floor)")]
+    figures = [woken(cost, "storm", "inotify (floor)")]
     figures += cost_figures(cost, "storm", got["storm_subjects"])
     for rate in SWEEP_RATES:
         figures += cost_figures(cost, f"name {rate}", ["fileholder"])
@@ -112,7 +115,6 @@ def pattern(got):
     figures = latency_figures("pattern", got["latency"], subjects, got["trials"])
     figures += catch_figures("pattern ", got["catch"], got["lived"], subjects, LIFETIMES_MS)
     figures += catch_figures("many files, ", got["many_catch"], got["many_lived"], subjects, (0.2,))
-    figures.append(positive("pattern sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor")))
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
     figures += cost_figures(cost, "storm", ["fileholder", "pattern floor", "inotifywait loop"])
@@ -130,4 +132,4 @@ def windows(got):
         figures += catch_figures(f"pattern, {folder} folder: ", got[f"windows_{folder}_catch"],
                                  got[f"windows_{folder}_lived"], programs, WINDOWS_LIFETIMES_MS)
         figures += cost_figures(cost, folder, programs)
-    return figures + [positive("sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor"))]
+    return figures

@@ -3,6 +3,7 @@ the machine hits all alike: latency, catch rate, CPU while waiting under
 each load, wake-ups and memory while holding, start-up."""
 
 import contextlib
+import math
 import os
 import random
 import statistics
@@ -11,6 +12,8 @@ import time
 from trial import Running, precise_sleep
 
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
+# From a subject's start line to its CPU being counted: its start settles.
+SETTLE_SECONDS = 0.3
 
 
 def check_opened(bench, running, subject, path):
@@ -66,38 +69,49 @@ def catch_rate(bench, rounds, subjects, lifetimes=LIFETIMES_MS, wait=0.03):
 
 
 def cpu_share(bench, subject, seconds, name=None):
-    """CPU share of one core while waiting on a name that never opens, and
-    wake-ups a second: voluntary switches, each a sleep that ended."""
+    """CPU shares of one core while waiting on a name that never opens: the
+    subject's and that of the sleep floor run beside it, over the same
+    interval; and the subject's wake-ups a second (voluntary switches, each
+    a sleep that ended)."""
     running = bench.start(subject, name or bench.awaited())
-    time.sleep(0.3)
-    cpu_before, slept_before = running.cpu_ns(), running.status("voluntary_ctxt_switches")
-    at_before = time.perf_counter_ns()
-    time.sleep(seconds)
-    spent = running.cpu_ns() - cpu_before
-    slept = running.status("voluntary_ctxt_switches") - slept_before
-    elapsed = time.perf_counter_ns() - at_before
-    held = running.wait_line(b"- done", 0.01) is not None
-    running.stop()
+    floor = bench.start_floor()
+    try:
+        time.sleep(SETTLE_SECONDS)
+        cpu_before, floor_before = running.cpu_ns(), floor.cpu_ns()
+        slept_before, at_before = running.status("voluntary_ctxt_switches"), time.perf_counter_ns()
+        time.sleep(seconds)
+        spent, floor_spent = running.cpu_ns() - cpu_before, floor.cpu_ns() - floor_before
+        slept = running.status("voluntary_ctxt_switches") - slept_before
+        elapsed = time.perf_counter_ns() - at_before
+        held = running.wait_line(b"- done", 0.01) is not None
+    finally:
+        floor.stop()
+        running.stop()
     if held:
         raise RuntimeError(f"{subject} held a name that never opens")
-    return spent / elapsed, slept / (elapsed / 1e9)
+    return spent / elapsed, floor_spent / elapsed, slept / (elapsed / 1e9)
 
 
 def polling_cost(bench, rounds, seconds, conditions):
     """CPU shares and wake-ups a second while waiting, under each condition
-    in turn, round by round. A condition is (key, subjects, load): load()
-    gives a context that runs it and yields the name to wait on, or None
-    for a fresh one. Returns {key: {"cpu": {subject: mean}, "wakeups": ...}}."""
-    got = {key: {"cpu": {}, "wakeups": {}} for key, _, _ in conditions}
+    in turn, round by round, each subject with the sleep floor beside it. A
+    condition is (key, subjects, load): load() gives a context that runs it
+    and yields the name to wait on, or None for a fresh one. Returns {key:
+    {"cpu": {subject: mean}, "floor": {subject: the mean of the floor beside
+    it}, "ratio": {subject: cpu / floor}, "wakeups": ...}}."""
+    got = {key: {"cpu": {}, "floor": {}, "wakeups": {}} for key, _, _ in conditions}
     for _ in range(rounds):
         for key, subjects, load in conditions:
             with load() as name:
                 for subject in subjects:
-                    share, rate = cpu_share(bench, subject, seconds, name)
-                    got[key]["cpu"].setdefault(subject, []).append(share)
-                    got[key]["wakeups"].setdefault(subject, []).append(rate)
-    return {key: {kind: {s: statistics.mean(v) for s, v in by.items()} for kind, by in figures.items()}
-            for key, figures in got.items()}
+                    for kind, value in zip(("cpu", "floor", "wakeups"), cpu_share(bench, subject, seconds, name)):
+                        got[key][kind].setdefault(subject, []).append(value)
+    means = {key: {kind: {s: statistics.mean(v) for s, v in by.items()} for kind, by in figures.items()}
+             for key, figures in got.items()}
+    for figures in means.values():
+        figures["ratio"] = {s: cpu / figures["floor"][s] if figures["floor"][s] > 0 else math.inf
+                            for s, cpu in figures["cpu"].items()}
+    return means
 
 
 @contextlib.contextmanager

@@ -21,14 +21,11 @@ def literal(options, work):
     """The figures for a known name, and the Bench that measured them."""
     quick = options.quick
     bench = Bench(subjects.literal_subjects(options.fileholder, work), work,
-                  subjects.build(work, "busy_folder.c"))
+                  subjects.build(work, "busy_folder.c"), subjects.sleep_floor(work))
     all_subjects = list(bench.commands)
-    bench.commands["sleep floor"] = subjects.sleep_floor(work)
     # The shell loop polls like the Python loop; in the busy folder and under
-    # the storm it would only add its own cost. The sleep floor under the
-    # storm shows what the storm's process costs others on this machine.
-    busy_subjects = ["fileholder", "Python loop", "inotify (floor)"]
-    storm_subjects = busy_subjects + ["sleep floor"]
+    # the storm it would only add its own cost.
+    busy_subjects = storm_subjects = ["fileholder", "Python loop", "inotify (floor)"]
     got = {"bench": bench, "subjects": all_subjects, "busy_subjects": busy_subjects,
            "storm_subjects": storm_subjects, "loads": {}}
 
@@ -45,7 +42,6 @@ def literal(options, work):
                        (f"other {rate}", ["fileholder"], load(f"other {rate}", rate, False))]
     cost_rounds, cost_seconds = (1, 0.5) if quick else (3, 1.5)
     if options.storm_only:
-        conditions.insert(0, ("quiet", ["sleep floor"], quiet))
         got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
         return got
     got["trials"] = 10 if quick else 250
@@ -54,7 +50,7 @@ def literal(options, work):
         got["busy_latency"] = measures.latency(bench, got["trials"], busy_subjects)
     got["rounds"] = 3 if quick else 120
     got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects)
-    conditions[:0] = [("quiet", list(bench.commands), quiet),
+    conditions[:0] = [("quiet", all_subjects, quiet),
                       ("busy", busy_subjects, load("busy", BUSY_FILES_PER_SECOND, False))]
     got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
     got["wakeups"], got["peak"] = measures.holding(bench, 1 if quick else 5, 0.5 if quick else 1,
@@ -91,9 +87,8 @@ def pattern(options, work, patterns, sizes):
     inotifywait pipeline and the Python loop."""
     quick = options.quick
     bench = Bench(subjects.pattern_subjects(options.fileholder, work), work,
-                  subjects.build(work, "busy_folder.c"))
+                  subjects.build(work, "busy_folder.c"), subjects.sleep_floor(work))
     all_subjects = list(bench.commands)
-    bench.commands["sleep floor"] = subjects.sleep_floor(work)
     got = {"bench": bench, "subjects": all_subjects, "loads": {}, **sizes}
     bench.pattern = patterns["quiet"]
     got["trials"] = 10 if quick else 200
@@ -125,7 +120,7 @@ def pattern(options, work, patterns, sizes):
     bounded = ["fileholder", "pattern floor"]
     storm = STORM_TOUCHES_PER_SECOND
     conditions = [
-        ("quiet", list(bench.commands), lambda: waiting("quiet")),
+        ("quiet", all_subjects, lambda: waiting("quiet")),
         ("many", all_subjects, lambda: waiting("many")),
         ("storm", events, lambda: waiting("quiet", BUSY_FILES_PER_SECOND)),
         ("huge", bounded, lambda: waiting("huge")),
@@ -152,8 +147,7 @@ def windows(options, work, bench, patterns, sizes):
         bench.start_timeout[exe] = 60
         # The pattern as a Windows name: the Unix root is drive Z:.
         bench.arguments[exe] = lambda name: "Z:" + name.replace("/", "\\") if "*" in name else name
-    if "sleep floor" not in bench.commands:
-        bench.commands["sleep floor"] = subjects.sleep_floor(work)
+    bench.floor = bench.floor or subjects.sleep_floor(work)
     got["windows_trials"] = 5 if quick else 100
     got["windows_latency"] = measures.latency(bench, got["windows_trials"], programs)
     got["windows_rounds"] = 3 if quick else 100
@@ -165,7 +159,7 @@ def windows(options, work, bench, patterns, sizes):
         got[f"windows_{folder}_catch"], got[f"windows_{folder}_lived"] = measures.catch_rate(
             bench, got["windows_rounds"], programs, WINDOWS_LIFETIMES_MS, wait=0.3)
     bench.pattern = None
-    conditions = [("quiet", programs + ["sleep floor"], lambda: contextlib.nullcontext(patterns["quiet"])),
+    conditions = [("quiet", programs, lambda: contextlib.nullcontext(patterns["quiet"])),
                   ("many", programs, lambda: contextlib.nullcontext(patterns["many"]))]
     got["windows_cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 1.5, conditions)
     return got

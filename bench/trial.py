@@ -1,5 +1,6 @@
 """Running a trial: the other process that loads the folder, and the Bench
-that starts subjects and makes files appear at their names."""
+that starts subjects (and the sleep floor beside them) and makes files
+appear at their names."""
 
 import contextlib
 import ctypes
@@ -51,10 +52,11 @@ class Bench:
     awaited name is a fresh literal name, or with pattern set, that pattern
     (FOLDER/PREFIX*SUFFIX), at which each file appears with a random name."""
 
-    def __init__(self, commands, folder, busy_binary):
+    def __init__(self, commands, folder, busy_binary, floor):
         self.commands = dict(commands)  # the subjects and the references
         self.folder = folder
         self.busy_binary = busy_binary
+        self.floor = floor  # the sleep floor's command, run beside a subject
         self.pattern = None
         self.user = None  # whom subjects run as, when not this process's user
         self.arguments = {}  # subject: how it is given the awaited name
@@ -114,6 +116,14 @@ class Bench:
         if running.wait_line(b"- start", timeout or self.start_timeout.get(subject, 10)) is None:
             running.stop()
             raise RuntimeError(f"{subject} did not start")
+        return running
+
+    def start_floor(self):
+        """The sleep floor, started to run beside a subject."""
+        running = Running(self.floor, "")
+        if running.wait_line(b"- start", 10) is None:
+            running.stop()
+            raise RuntimeError("the sleep floor did not start")
         return running
 
     def rounds(self, count, subjects):
