@@ -5,6 +5,7 @@ import math
 
 from measures import LIFETIMES_MS
 from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
+from modes_tree import TREE_LIFETIMES_MS
 
 # The inotify floors, woken by any change in their folder, that wake less
 # often than this under a storm do not see it: they wake for most events.
@@ -18,6 +19,8 @@ def broken(got):
         checks += literal(got["literal"])
     if "pattern" in got:
         checks += pattern(got["pattern"])
+    if "tree" in got:
+        checks += tree(got["tree"])
     if "windows" in got:
         checks += windows(got["windows"])
     problems = []
@@ -124,6 +127,23 @@ def pattern(got):
     return figures + [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
 
 
+def tree(got):
+    """A file that stayed may be missed there (None): the others are held."""
+    subjects, cost = got["subjects"], got["cost"]
+    figures = [(f"{s}: tree trials", len(got["latency"].get(s, [])), got["trials"], got["trials"], True)
+               for s in subjects]
+    figures += [positive(f"{s}: tree latency", value) for s in subjects
+                for value in got["latency"].get(s, []) if value is not None]
+    figures += [positive(f"{s}: tree files held of those that stayed", sum(v is not None for v in values))
+                for s, values in got["latency"].items() if s != "inotifywait -r loop"]
+    figures += catch_figures("tree ", got["catch"], got["lived"], subjects, TREE_LIFETIMES_MS)
+    figures += cost_figures(cost, "quiet", subjects)
+    figures += cost_figures(cost, "many", subjects)
+    figures += cost_figures(cost, "storm", [s for s in subjects if s != "Python glob loop"])
+    figures.append(woken(cost, "storm", "tree floor"))
+    return figures + [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
+
+
 def windows(got):
     programs, cost = got["windows"], got["windows_cost"]
     figures = latency_figures("Wine", got["windows_latency"], programs, got["windows_trials"])
@@ -132,4 +152,4 @@ def windows(got):
         figures += catch_figures(f"pattern, {folder} folder: ", got[f"windows_{folder}_catch"],
                                  got[f"windows_{folder}_lived"], programs, WINDOWS_LIFETIMES_MS)
         figures += cost_figures(cost, folder, programs)
-    return figures
+    return figures + cost_figures(cost, "tree", programs)

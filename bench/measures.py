@@ -17,23 +17,34 @@ SETTLE_SECONDS = 0.3
 
 
 def check_opened(bench, running, subject, path):
-    """A pattern's subject must say it opened the file that appeared."""
+    """A pattern's subject must say it opened the file that appeared: the
+    same name from the first wildcard component on."""
     opened = running.opened()
-    if bench.pattern and (opened is None or not opened.endswith(os.path.basename(path))):
+    if not bench.pattern:
+        return
+    parts = bench.pattern.split("/")
+    depth = len(parts) - min(index for index, part in enumerate(parts) if "*" in part)
+    tail = "/" + "/".join(path.split("/")[-depth:])
+    if opened is None or not opened.replace("\\", "/").endswith(tail):
         raise RuntimeError(f"{subject} said it opened {opened!r}, not {path}")
 
 
-def latency(bench, trials, subjects):
-    """From the moment the file appears to the done line (ms), for each."""
+def latency(bench, trials, subjects, missed_after=None):
+    """From the moment the file appears to the done line (ms), for each.
+    Given missed_after (s), a file not held by then counts as missed, None
+    among the results; else a missed file fails the run."""
     results = {subject: [] for subject in subjects}
     for _, subject in bench.rounds(trials, subjects):
         name = bench.awaited()
         running = bench.start(subject, name)
         time.sleep(random.uniform(0.003, 0.008))  # a random phase of the poll
         appeared, path = bench.appear(name)
-        held = running.wait_line(b"- done", 10)
+        held = running.wait_line(b"- done", missed_after or 10)
         running.stop()
-        os.unlink(path)
+        bench.remove(path)
+        if held is None and missed_after:
+            results[subject].append(None)
+            continue
         if held is None:
             raise RuntimeError(f"{subject} missed a file that stayed")
         check_opened(bench, running, subject, path)
@@ -56,8 +67,8 @@ def catch_rate(bench, rounds, subjects, lifetimes=LIFETIMES_MS, wait=0.03):
             # a woken subject off its processor and measures the scheduler.
             appeared, path = bench.appear(name)
             precise_sleep(lifetime / 1000)
-            os.unlink(path)
-            lived[lifetime].append((time.perf_counter_ns() - appeared) / 1e6)
+            gone = bench.remove(path)
+            lived[lifetime].append((gone - appeared) / 1e6)
             if running.wait_line(b"- done", wait) is not None:
                 check_opened(bench, running, subject, path)
                 caught[subject][lifetime] += 1

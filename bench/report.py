@@ -34,12 +34,12 @@ def floor_note(cost):
             f"{min(shares) * 100:.2f} to {max(shares) * 100:.2f}% of a core")
 
 
-def write_catch_data(path, catch, subjects):
+def write_catch_data(path, catch, subjects, lifetimes=LIFETIMES_MS):
     """The catch rates by lifetime, for the plot."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "w") as out:
         out.write("lifetime_ms " + " ".join(f'"{s}"' for s in subjects) + "\n")
-        for ms in LIFETIMES_MS:
+        for ms in lifetimes:
             out.write(f"{ms} " + " ".join(f"{catch[s][ms] * 100:.1f}" for s in subjects) + "\n")
 
 
@@ -201,6 +201,8 @@ def windows(got):
             rows.append((f"{where}: caught, lives {ms} ms ({got[f'windows_{folder}_lived'][ms]:.2f})",
                          {w: f"{got[f'windows_{folder}_catch'][w][ms]:.0%}" for w in programs}))
         rows.append((f"{where}: CPU while waiting, % of a core (× sleep floor)", relative(cost[folder])))
+    rows.append((f"folder pattern, {got['tree_folders']:,} matching folders: CPU while waiting, "
+                 "% of a core (× sleep floor)", relative(cost["tree"])))
     print("| Windows program under Wine | " + " | ".join(programs) + " |")
     print("|---|" + "---:|" * len(programs))
     for label, values in rows:

@@ -1,6 +1,6 @@
 """Running a trial: the other process that loads the folder, and the Bench
 that starts subjects (and the sleep floor beside them) and makes files
-appear at their names."""
+appear and go."""
 
 import contextlib
 import ctypes
@@ -50,7 +50,8 @@ class Load:
 class Bench:
     """Starts subjects on awaited names and makes files appear at them. An
     awaited name is a fresh literal name, or with pattern set, that pattern
-    (FOLDER/PREFIX*SUFFIX), at which each file appears with a random name."""
+    (FOLDER/PREFIX*SUFFIX, or BASE/PREFIX*SUFFIX/NAME for a folder of a
+    random name), at which each file appears with a random name."""
 
     def __init__(self, commands, folder, busy_binary, floor):
         self.commands = dict(commands)  # the subjects and the references
@@ -92,23 +93,31 @@ class Bench:
 
     def appear(self, awaited):
         """Makes a file that the awaited name stands for exist, complete, in
-        one step; returns the time just before, and the file's path. A
-        pattern's file is written elsewhere first, so that the folder sees
-        only its arrival."""
+        one step; returns the time just before, and the file's path. For a
+        pattern, each wildcard component (PREFIX*SUFFIX) gets a random name;
+        a wildcard folder is made just before the file appears in it, as
+        `mktemp -d` and a write would. A pattern's file is written elsewhere
+        first, so that the folder sees only its arrival."""
+        name, scratch = awaited, awaited + ".part"
         if self.pattern:
-            folder, pattern = os.path.split(awaited)
-            prefix, suffix = pattern.split("*")
-            letters = "".join(random.choices(string.ascii_letters + string.digits, k=8))
-            name = os.path.join(folder, prefix + letters + suffix)
+            name = "/".join(random_name(part) if "*" in part else part for part in awaited.split("/"))
             scratch = os.path.join(self.folder, "scratch")
-        else:
-            name = awaited
-            scratch = name + ".part"
         with open(scratch, "wb") as file:
             file.write(b"data\n")
+        if os.path.dirname(name) != os.path.dirname(awaited):
+            os.mkdir(os.path.dirname(name))
         before = time.perf_counter_ns()
         os.rename(scratch, name)
         return before, name
+
+    def remove(self, path):
+        """Deletes a file that appeared, then the folder made for it; returns
+        the time the file went."""
+        os.unlink(path)
+        gone = time.perf_counter_ns()
+        if self.pattern and os.path.dirname(path) != os.path.dirname(self.pattern):
+            os.rmdir(os.path.dirname(path))
+        return gone
 
     def start(self, subject, name, timeout=None):
         argument = self.arguments.get(subject, lambda name: name)(name)
@@ -131,6 +140,13 @@ class Bench:
         for number in range(count):
             for subject in subjects:
                 yield number, subject
+
+
+def random_name(pattern):
+    """A name for a component PREFIX*SUFFIX: eight random letters and digits
+    for the star."""
+    prefix, suffix = pattern.split("*")
+    return prefix + "".join(random.choices(string.ascii_letters + string.digits, k=8)) + suffix
 
 
 def precise_sleep(seconds):
