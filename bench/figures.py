@@ -5,6 +5,7 @@ import math
 
 from measures import LIFETIMES_MS
 from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
+from modes_pattern import CHURN_RATES, LINK_TOUCH_RATES
 from modes_tree import TREE_LIFETIMES_MS
 
 # The inotify floors, woken by any change in their folder, that wake less
@@ -121,9 +122,16 @@ def pattern(got):
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
     figures += cost_figures(cost, "storm", ["fileholder", "pattern floor", "inotifywait loop"])
-    for key in ("huge", "huge storm", "huge match storm"):
+    huge = ["huge", "huge storm", "huge match storm", "huge touch storm"]
+    huge += [f"churn {rate}" for rate in CHURN_RATES] + [f"links {rate}" for rate in LINK_TOUCH_RATES]
+    for key in huge:
         figures += cost_figures(cost, key, ["fileholder", "pattern floor"])
-    figures += [woken(cost, "storm", "pattern floor"), woken(cost, "huge match storm", "pattern floor")]
+    # The pattern floor follows every event: fewer wake-ups, and the load was not seen.
+    figures += [woken(cost, key, "pattern floor") for key in ["storm", "huge match storm"] + huge[3:]]
+    for what in ("flood", "link_target"):
+        figures.append(positive(f"fileholder: {what} trials", len(got[what])))
+        figures += [positive(f"fileholder: {what} delay", value) for value in got[what]]
+    figures += load_figures("floods", got["flood_runs"])
     return figures + [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
 
 

@@ -16,6 +16,11 @@ LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
 SETTLE_SECONDS = 0.3
 
 
+def cost_plan(quick):
+    """Rounds and seconds of each CPU measurement: a smoke run's are short."""
+    return (1, 0.2) if quick else (3, 1.5)
+
+
 def check_opened(bench, running, subject, path):
     """A pattern's subject must say it opened the file that appeared: the
     same name from the first wildcard component on."""
@@ -87,7 +92,7 @@ def cpu_share(bench, subject, seconds, name=None):
     running = bench.start(subject, name or bench.awaited())
     floor = bench.start_floor()
     try:
-        time.sleep(SETTLE_SECONDS)
+        time.sleep(min(SETTLE_SECONDS, seconds))
         cpu_before, floor_before = running.cpu_ns(), floor.cpu_ns()
         slept_before, at_before = running.status("voluntary_ctxt_switches"), time.perf_counter_ns()
         time.sleep(seconds)

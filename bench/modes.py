@@ -38,15 +38,15 @@ def literal(options, work):
     for rate in SWEEP_RATES:
         conditions += [(f"name {rate}", ["fileholder"], load(f"name {rate}", rate, True)),
                        (f"other {rate}", ["fileholder"], load(f"other {rate}", rate, False))]
-    cost_rounds, cost_seconds = (1, 0.5) if quick else (3, 1.5)
+    cost_rounds, cost_seconds = measures.cost_plan(quick)
     if options.storm_only:
         got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
         return got
-    got["trials"] = 10 if quick else 250
+    got["trials"] = 5 if quick else 250
     got["latency"] = measures.latency(bench, got["trials"], all_subjects)
     with bench.load(got["loads"].setdefault("busy", []), BUSY_FILES_PER_SECOND):
         got["busy_latency"] = measures.latency(bench, got["trials"], busy_subjects)
-    got["rounds"] = 3 if quick else 120
+    got["rounds"] = 2 if quick else 120
     got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects)
     conditions[:0] = [("quiet", all_subjects, quiet),
                       ("busy", busy_subjects, load("busy", BUSY_FILES_PER_SECOND, False))]

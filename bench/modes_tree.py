@@ -60,11 +60,11 @@ def tree(options, work, patterns, count):
         got["left_out"].append("fileholder")
     got["subjects"] = all_subjects = list(bench.commands)
     bench.pattern = patterns["quiet"]
-    got["trials"] = 10 if quick else 200
+    got["trials"] = 5 if quick else 200
     # A folder's watch set too late misses a file made in it before: the
     # inotifywait pipeline never lists the folder. Such a file is missed.
     got["latency"] = measures.latency(bench, got["trials"], all_subjects, missed_after=0.1)
-    got["rounds"] = 3 if quick else 100
+    got["rounds"] = 2 if quick else 100
     got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects, TREE_LIFETIMES_MS)
 
     @contextlib.contextmanager
@@ -83,6 +83,6 @@ def tree(options, work, patterns, count):
     conditions = [("quiet", all_subjects, lambda: waiting("quiet")),
                   ("many", all_subjects, lambda: waiting("many")),
                   ("storm", events, lambda: waiting("quiet", storm=True))]
-    got["cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 1.5, conditions)
+    got["cost"] = measures.polling_cost(bench, *measures.cost_plan(quick), conditions)
     bench.pattern = None
     return got
