@@ -26,7 +26,9 @@ clang-tidy -p build/dist-win32 --quiet "${cross[@]}" src/main.cpp src/pattern.cp
 
 echo "== cppcheck"
 # missingIncludeSystem: the standard and system headers are the compilers'
-# business.
+# business. ctuOneDefinitionRuleViolation: each platform defines the waiting
+# state behind the seam, and a build has only one of them.
 cppcheck --std=c++17 --language=c++ --enable=all --inline-suppr --error-exitcode=1 --quiet \
-    --suppress=missingIncludeSystem -I src -I src/linux -I src/windows src fuzz
+    --suppress=missingIncludeSystem --suppress=ctuOneDefinitionRuleViolation \
+    -I src -I src/linux -I src/windows src fuzz
 echo "lint: no findings"

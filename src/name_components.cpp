@@ -14,33 +14,42 @@ name_components split_name(const char *name, std::size_t root, const char *separ
     const char *rest = name + split.root;
     // At most one component per separator, and one more.
     std::size_t most = 1;
-    for (const char *at = rest; *at != '\0'; ++at) {
-        most += std::strchr(separators, *at) != nullptr ? 1 : 0;
+    for (const char *next = rest; *next != '\0'; ++next) {
+        most += std::strchr(separators, *next) != nullptr ? 1 : 0;
     }
-    split.parts = static_cast<name_component *>(std::calloc(most, sizeof(name_component)));
+    // The parts, then the components' texts, each with its NUL.
+    const std::size_t text_size = std::strlen(rest) + most;
+    void *block = std::malloc(most * sizeof(name_component) + text_size);
+    split.parts = static_cast<name_component *>(block);
     if (split.parts == nullptr) {
         split.count = split.first_wildcard = 0;
         return split; // no parts: awaited as one literal name
     }
-    const char *at = rest;
+    char *texts = reinterpret_cast<char *>(split.parts + most);
+    const char *next = rest;
     do {
         name_component &part = split.parts[split.count++];
-        part.start = static_cast<std::size_t>(at - name);
-        part.size = std::strcspn(at, separators);
-        at += part.size;
-        part.separators = std::strspn(at, separators);
-        at += part.separators;
-    } while (*at != '\0');
+        part = name_component{};
+        part.start = static_cast<std::size_t>(next - name);
+        part.size = std::strcspn(next, separators);
+        std::memcpy(texts, next, part.size);
+        texts[part.size] = '\0';
+        part.text = texts;
+        texts += part.size + 1;
+        next += part.size;
+        part.separators = std::strspn(next, separators);
+        next += part.separators;
+    } while (*next != '\0');
     // The last component may end in separators: then an empty one follows.
     if (split.parts[split.count - 1].separators > 0 && split.count < most) {
-        split.parts[split.count].start = static_cast<std::size_t>(at - name);
-        ++split.count;
+        name_component &empty = split.parts[split.count++];
+        empty = name_component{};
+        empty.start = static_cast<std::size_t>(next - name);
     }
     split.first_wildcard = split.count;
     for (std::size_t i = split.count; i-- > 0;) {
         name_component &part = split.parts[i];
-        const char *text = name + part.start;
-        part.wildcard = std::strcspn(text, "*?") < part.size;
+        part.wildcard = std::strpbrk(part.text, "*?") != nullptr;
         if (part.wildcard) {
             split.first_wildcard = i;
         }
@@ -51,9 +60,4 @@ name_components split_name(const char *name, std::size_t root, const char *separ
 bool is_pattern(const name_components &name)
 {
     return name.first_wildcard < name.count && name.parts[name.count - 1].size > 0;
-}
-
-std::size_t offset_of(const name_components &name, std::size_t index)
-{
-    return index < name.count ? name.parts[index].start : std::strlen(name.name);
 }

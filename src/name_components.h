@@ -9,6 +9,7 @@
 // made again byte for byte from the name itself.
 
 struct name_component {
+    const char *text = "";      // the component alone, NUL-terminated
     std::size_t start = 0;      // where it starts in the name
     std::size_t size = 0;       // its bytes; 0 only for what follows a final separator
     std::size_t separators = 0; // the separator bytes after it, as given
@@ -16,8 +17,8 @@ struct name_component {
 };
 
 struct name_components {
-    const char *name = nullptr;     // the whole name, as given
-    std::size_t root = 0;           // bytes before the first component: "/", "C:\"
+    const char *name = nullptr;      // the whole name, as given
+    std::size_t root = 0;            // bytes before the first component: "/", "C:\"
     name_component *parts = nullptr; // count of them, from malloc
     std::size_t count = 0;
     std::size_t first_wildcard = 0; // the first wildcard component; count when none
@@ -33,9 +34,5 @@ name_components split_name(const char *name, std::size_t root, const char *separ
 // True when the name stands for the files that match it: a component holds
 // a wildcard, and the last one names a file.
 bool is_pattern(const name_components &name);
-
-// The bytes of name that come before component index: the root, and each
-// earlier component with its separators, as given.
-std::size_t offset_of(const name_components &name, std::size_t index);
 
 #endif

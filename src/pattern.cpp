@@ -7,12 +7,25 @@ namespace
 
 // NOLINTBEGIN(readability-magic-numbers): UTF-8 is its numbers.
 
-// The bytes of the character at text: a well-formed UTF-8 sequence, or one
-// byte, so that no name is ever stepped over past its end.
+// The bytes of the character at text: one valid UTF-8 sequence, or else
+// one byte, so that no name is ever stepped over past its end. Valid: no
+// overlong form, no surrogate, nothing beyond U+10FFFF.
 int character_size(const char *text)
 {
     const auto lead = static_cast<unsigned char>(text[0]);
-    const int more = lead >= 0xF0 && lead < 0xF8 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+    const auto second = static_cast<unsigned char>(text[1]);
+    int more = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        more = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        const bool overlong = lead == 0xE0 && second < 0xA0;
+        const bool surrogate = lead == 0xED && second >= 0xA0;
+        more = overlong || surrogate ? 0 : 2;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        const bool overlong = lead == 0xF0 && second < 0x90;
+        const bool too_large = lead == 0xF4 && second >= 0x90;
+        more = overlong || too_large ? 0 : 3;
+    }
     for (int i = 1; i <= more; ++i) {
         if ((static_cast<unsigned char>(text[i]) & 0xC0U) != 0x80U) {
             return 1;

@@ -3,8 +3,9 @@
 
 // A name whose last component holds * or ? stands for the first file whose
 // name matches it: * matches any run of characters, including none, ? exactly
-// one; every other character matches only itself. A character is a UTF-8
-// sequence, or a single byte where the bytes are no UTF-8.
+// one; every other character matches only itself. A character is one valid
+// UTF-8 sequence (no overlong form, no surrogate, none beyond U+10FFFF), or
+// else one byte.
 
 // True when the last component (leaf) holds a wildcard.
 bool is_pattern(const char *leaf);

@@ -9,6 +9,11 @@ std::int64_t refilled(std::int64_t level, std::int64_t elapsed, std::int64_t sha
     return std::min(cap, level + std::max<std::int64_t>(elapsed, 0) / share);
 }
 
+bool may_list(std::int64_t credit, bool first_listing, std::int64_t held)
+{
+    return first_listing ? credit > -held : credit >= held / 2;
+}
+
 std::int64_t next_due(std::int64_t start, const std::int64_t *costs, std::size_t count,
                       std::int64_t share)
 {

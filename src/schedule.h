@@ -15,6 +15,12 @@
 std::int64_t refilled(std::int64_t level, std::int64_t elapsed, std::int64_t share,
                       std::int64_t cap);
 
+// Whether a listing may start with credit left of a budget that holds at
+// most held: a new folder's first listing goes at once while the debt is
+// small, so that what was made in it before its watch is found while it is
+// still there; any other waits until half the budget is kept for those.
+bool may_list(std::int64_t credit, bool first_listing, std::int64_t held);
+
 // When the next of a series of attempts is due, so that they take at most
 // 1 / share of the time: share times the shortest of the last costs after
 // start. The shortest, as time spent preempted or waiting for a disk costs

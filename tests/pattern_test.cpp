@@ -28,6 +28,18 @@ const match_case cases[] = {
      "a\xc3"
      "c",
      true, true}, // a lead byte without its tail
+    // Only valid UTF-8 is one character: an overlong form, a surrogate, a
+    // code beyond U+10FFFF and lead bytes from F5 are a byte each.
+    {"?", "\xc0\xaf", true, false},
+    {"??", "\xc0\xaf", true, true},
+    {"??", "\xe0\x80\xaf", true, false},
+    {"???", "\xe0\x80\xaf", true, true},
+    {"???", "\xed\xa0\x80", true, true},
+    {"????", "\xf0\x80\x80\xaf", true, true},
+    {"????", "\xf4\x90\x80\x80", true, true},
+    {"?", "\xf4\x8f\xbf\xbf", true, true}, // U+10FFFF, the last one
+    {"?", "\xf8\x88\x80\x80\x80", true, false},
+    {"?????", "\xf8\x88\x80\x80\x80", true, true},
     {"*b*b*b*b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", true, true},
     {"*a*a*a*a*c", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", true, false},
     {"a*b*c", "axxbyyc", true, true},

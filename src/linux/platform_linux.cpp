@@ -1,7 +1,8 @@
 #include "platform.h"
 
-#include "pattern.h"
-#include "posix.h"
+#include "attempt.h"
+#include "open_file.h"
+#include "waiting.h"
 
 #include <cerrno>
 #include <csignal>
@@ -32,33 +33,7 @@ void write_all(const char *bytes, std::size_t size)
     }
 }
 
-awaited_name split_once(const char *name)
-{
-    awaited_name split;
-    split.name = name;
-    const char *slash = std::strrchr(name, '/');
-    split.leaf = slash == nullptr ? name : slash + 1;
-    split.folder_part = static_cast<std::size_t>(split.leaf - name);
-    split.pattern = is_pattern(split.leaf);
-    if (*split.leaf == '\0') {
-        return split; // empty, or ends in a slash: names no file in a folder
-    }
-    // The folder without its last slash, but "/" for the root.
-    const std::size_t length = slash == nullptr || slash == name ? 1 : slash - name;
-    split.folder = static_cast<char *>(std::malloc(length + 1));
-    if (split.folder != nullptr) {
-        std::memcpy(split.folder, slash == nullptr ? "." : name, length);
-        split.folder[length] = '\0';
-    }
-    return split;
-}
-
 } // namespace
-
-struct waiting {
-    awaited_name split;
-    bool first = true;
-};
 
 void prepare_process()
 {
@@ -83,7 +58,11 @@ void prepare_process()
 waiting &start_waiting(const char *name)
 {
     static waiting state;
-    state.split = split_once(name);
+    state.name = split_name(name, 0, "/");
+    state.pattern = is_pattern(state.name);
+    state.tree.climbs = state.pattern;
+    // Nothing else to take: what the pauses need here touches no other
+    // program, and is taken at the first pause.
     return state;
 }
 
@@ -126,34 +105,37 @@ void write_message(const char *text, const char *name, const char *rest)
 
 std::FILE *try_open(waiting &state, const char *&held)
 {
-    const awaited_name &split = state.split;
-    const char *name = split.name;
-    if (state.first && split.pattern) {
-        watch_folder(split);
-    }
-    state.first = false;
-    bool out_of_descriptors = false;
-    std::FILE *file = split.pattern
-                          ? try_matches(split, held, out_of_descriptors, read_queued_events)
-                          : open_path(name, out_of_descriptors);
-    // The watch only speeds things up: it never costs the attempt its
+    // The watches only speed things up: they never cost the attempt its
     // descriptor.
-    if (file == nullptr && out_of_descriptors && give_up_watch()) {
-        file = split.pattern ? try_matches(split, held, out_of_descriptors, read_queued_events)
-                             : open_path(name, out_of_descriptors);
+    for (;;) {
+        bool out_of_descriptors = false;
+        std::FILE *file = nullptr;
+        if (state.pattern) {
+            file = try_pattern(state, held, out_of_descriptors);
+        } else {
+            int error = 0;
+            const int descriptor = open_file(state.name.name, error);
+            file = descriptor >= 0 ? stream_of(descriptor) : nullptr;
+            out_of_descriptors = error == EMFILE || error == ENFILE;
+        }
+        if (file != nullptr || !out_of_descriptors || !give_up_watches(state.tree)) {
+            return file;
+        }
     }
-    return file;
 }
 
 void wait_for_next_attempt(waiting &state)
 {
-    pause_on_folder(state.split);
+    pause_on_events(state.tree, state.name, state.pattern, state.reports, state.pause);
 }
 
-void idle_forever(waiting & /*state*/)
+void idle_forever(waiting &state)
 {
-    // Holding needs no descriptor but the file's.
-    end_watch();
+    // Holding needs no descriptor but the file's. Closing an inotify
+    // instance waits for the kernel: only now, when nothing is in a hurry.
+    if (state.tree.instance >= 0) {
+        (void)close(state.tree.instance);
+    }
     for (;;) {
         pause();
     }

@@ -1,0 +1,273 @@
+#include "attempt.h"
+
+#include "open_file.h"
+#include "schedule.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+
+// One attempt on a pattern. The files that events named are tried by their
+// names, one open each. The folders are listed for what events cannot show
+// (a new folder's first entries, a full queue, no watch, a change on
+// another host's share), as the listing credit allows. Matches that did not
+// open and that no event would tell of are tried again at each attempt, a
+// few at a time. All of them are tried in name order, and the first that
+// opens is held.
+
+namespace
+{
+
+// Matches tried again at each attempt, in name order, round the list.
+constexpr std::size_t retries_per_attempt = 8;
+// A long listing reads the events this often, so that a file that appears
+// meanwhile is opened before it goes; held, it still waits for its turn.
+constexpr std::int64_t events_read_every_ns = one_millisecond_ns / 2;
+
+struct attempt_state {
+    bool out_of_descriptors = false;
+};
+
+// Opens what events reported, while a listing is under way: the file is
+// caught now and held only if it comes first once the listing is done.
+void read_events_now(waiting &state)
+{
+    state.events_read = monotonic_now();
+    (void)read_events(state.tree, state.name, true, state.reports);
+    for (std::size_t i = 0; i < state.reports.count; ++i) {
+        candidate found;
+        found.path = state.reports.entries[i];
+        int error = 0;
+        found.descriptor = open_file(found.path, error);
+        (void)add_candidate(state.trying, found);
+    }
+    state.reports.count = 0;
+}
+
+void take_reports(waiting &state)
+{
+    for (std::size_t i = 0; i < state.reports.count; ++i) {
+        candidate found;
+        found.path = state.reports.entries[i];
+        (void)add_candidate(state.trying, found);
+    }
+    state.reports.count = 0;
+}
+
+// The pending matches of a folder whose listing gives them anew.
+bool in_folder(const candidate &item, const void *prefix)
+{
+    const auto *folder_prefix = static_cast<const char *>(prefix);
+    const std::size_t size = std::strlen(folder_prefix);
+    return std::strncmp(item.path, folder_prefix, size) == 0 &&
+           std::strchr(item.path + size, '/') == nullptr;
+}
+
+// A matching file of folder index, to be tried.
+void add_file(waiting &state, int index, const char *entry)
+{
+    const folder &holder = state.tree.folders[index];
+    candidate found;
+    found.path = entry_path(state.name, holder, entry);
+    found.polled = holder.watch < 0;
+    if (found.path != nullptr) {
+        (void)add_candidate(state.trying, found);
+    }
+}
+
+// A component without wildcards needs no listing: its one entry is tried.
+void probe(waiting &state, int index)
+{
+    folder_tree &tree = state.tree;
+    const name_components &name = state.name;
+    const std::size_t level = tree.folders[index].level;
+    if (level + 1 == name.count) {
+        add_file(state, index, name.parts[level].text);
+    } else if (tree.climbs && index == tree.top && level < name.first_wildcard) {
+        (void)set_top(tree, name);
+    } else {
+        (void)add_child(tree, name, index, name.parts[level].text);
+    }
+}
+
+// Opens folder index for listing; a folder that is gone is dropped.
+bool start_listing(waiting &state, int index, attempt_state &attempt)
+{
+    folder_tree &tree = state.tree;
+    int error = 0;
+    if (open_listing(state.list, tree.folders[index].path, error)) {
+        return true;
+    }
+    attempt.out_of_descriptors = error == EMFILE || error == ENFILE;
+    if (error == ENOENT || error == ENOTDIR) {
+        drop_folder(tree, index);
+        if (tree.top < 0) {
+            (void)set_top(tree, state.name);
+        }
+    }
+    return false;
+}
+
+// The file's folder is listed: the matches that did not open there before
+// are found again by this listing, or are gone.
+void forget_pending(waiting &state, int index)
+{
+    char *prefix = entry_path(state.name, state.tree.folders[index], "");
+    if (prefix != nullptr) {
+        remove_candidates(state.pending, in_folder, prefix);
+        std::free(prefix);
+    }
+}
+
+// Lists folder index: its matching files become candidates, its matching
+// folders join the tree.
+void list_folder(waiting &state, int index, attempt_state &attempt)
+{
+    folder_tree &tree = state.tree;
+    const name_components &name = state.name;
+    const unsigned long identity = tree.folders[index].id;
+    const std::size_t level = tree.folders[index].level;
+    tree.folders[index].listed = true;
+    tree.folders[index].listed_in = state.attempts;
+    if (tree.folders[index].watch < 0) {
+        (void)rewatch(tree, index);
+    }
+    if (!name.parts[level].wildcard) {
+        probe(state, index);
+        return;
+    }
+    if (!start_listing(state, index, attempt)) {
+        return;
+    }
+    const bool last = level + 1 == name.count;
+    if (last) {
+        forget_pending(state, index);
+    }
+    unsigned char type = DT_UNKNOWN;
+    while (const char *entry = next_entry(state.list, type)) {
+        if (state.list.refilled &&
+            nanoseconds_between(state.events_read, monotonic_now()) >= events_read_every_ns) {
+            read_events_now(state);
+            if (!tree.folders[index].in_use || tree.folders[index].id != identity) {
+                break; // gone meanwhile
+            }
+        }
+        const bool dots = entry[0] == '.' && (entry[1] == '\0' || std::strcmp(entry, "..") == 0);
+        if (dots || !matches_component(name, level, entry)) {
+            continue;
+        }
+        if (last && type != DT_DIR) {
+            add_file(state, index, entry);
+        } else if (!last && (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN)) {
+            (void)add_child(tree, name, index, entry);
+        }
+    }
+    close_listing(state.list);
+}
+
+// Lists what is due, paying each listing from the credit: at the first
+// attempt every folder found; later a new folder at once, on credit while
+// the debt is small, so that what was made in it before its watch is found
+// while it is still there; and the others round the tree while some credit
+// is kept.
+void list_due(waiting &state, attempt_state &attempt)
+{
+    folder_tree &tree = state.tree;
+    timespec now = monotonic_now();
+    state.credit_ns = refilled(state.credit_ns, nanoseconds_between(state.credit_time, now),
+                               listing_share, listing_credit_held_ns);
+    state.credit_time = now;
+    auto list_paid = [&](std::size_t index) {
+        list_folder(state, static_cast<int>(index), attempt);
+        const timespec end = monotonic_now();
+        state.credit_ns -= nanoseconds_between(now, end);
+        now = end;
+    };
+    // Folders found by a listing are listed in the same pass.
+    for (std::size_t i = 0; i < tree.count && !attempt.out_of_descriptors; ++i) {
+        if (tree.folders[i].in_use && !tree.folders[i].listed &&
+            (!state.walked || may_list(state.credit_ns, true, listing_credit_held_ns))) {
+            list_paid(i);
+        }
+    }
+    state.walked = true;
+    for (std::size_t turns = 0; turns < tree.count && !attempt.out_of_descriptors &&
+                                may_list(state.credit_ns, false, listing_credit_held_ns);
+         ++turns) {
+        const std::size_t next = state.rotation++ % tree.count;
+        if (tree.folders[next].in_use && tree.folders[next].listed_in != state.attempts) {
+            list_paid(next);
+        }
+    }
+}
+
+// Whether a match that did not open is to be tried again at each attempt:
+// only when it is still there and may become openable without an event
+// that names it (a symbolic link, or no watch on its folder).
+bool keep_trying(const candidate &item, int error)
+{
+    struct stat status {
+    };
+    if (lstat(item.path, &status) != 0 || S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    return S_ISLNK(status.st_mode) || item.polled || error != EACCES;
+}
+
+std::FILE *try_candidates(waiting &state, const char *&held, attempt_state &attempt)
+{
+    candidate_list &trying = state.trying;
+    sort_candidates(trying);
+    std::FILE *file = nullptr;
+    for (std::size_t i = 0; i < trying.count && file == nullptr; ++i) {
+        candidate &item = trying.items[i];
+        int error = 0;
+        const int descriptor = item.descriptor >= 0 ? item.descriptor : open_file(item.path, error);
+        item.descriptor = -1;
+        if (descriptor >= 0) {
+            file = stream_of(descriptor);
+            if (file != nullptr) {
+                held = item.path;
+                item.path = nullptr; // kept for the run: it names the held file
+            }
+        } else if (error == EMFILE || error == ENFILE) {
+            attempt.out_of_descriptors = true;
+            break;
+        } else if (keep_trying(item, error)) {
+            candidate again;
+            again.path = item.path;
+            again.polled = true;
+            item.path = nullptr;
+            (void)add_candidate(state.pending, again);
+        }
+    }
+    clear_candidates(trying);
+    sort_candidates(state.pending);
+    return file;
+}
+
+} // namespace
+
+std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descriptors)
+{
+    ++state.attempts;
+    attempt_state attempt;
+    if (state.tree.top < 0) {
+        // The watches first, so that nothing that appears while the folders
+        // are listed goes unseen.
+        (void)set_top(state.tree, state.name);
+    }
+    take_reports(state);
+    list_due(state, attempt);
+    const timespec start = monotonic_now();
+    take_candidates(state.pending, retries_per_attempt, state.trying);
+    std::FILE *file = attempt.out_of_descriptors ? nullptr : try_candidates(state, held, attempt);
+    state.credit_ns -= nanoseconds_between(start, monotonic_now());
+    out_of_descriptors = attempt.out_of_descriptors;
+    if (out_of_descriptors) {
+        clear_candidates(state.trying);
+    }
+    return file;
+}

@@ -1,0 +1,112 @@
+#include "candidates.h"
+
+#include "grow.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace
+{
+
+void release(candidate &item)
+{
+    std::free(item.path);
+    if (item.descriptor >= 0) {
+        (void)close(item.descriptor);
+    }
+    item = candidate{};
+}
+
+} // namespace
+
+int compare_names(const char *left, const char *right)
+{
+    for (;; ++left, ++right) {
+        const auto one = static_cast<unsigned char>(*left == '/' ? 1 : *left);
+        const auto other = static_cast<unsigned char>(*right == '/' ? 1 : *right);
+        if (one != other || one == 0) {
+            return one < other ? -1 : one > other ? 1 : 0;
+        }
+    }
+}
+
+bool add_candidate(candidate_list &list, const candidate &item)
+{
+    if (!make_room(list.items, list.room, list.count + 1)) {
+        candidate lost = item;
+        release(lost);
+        return false;
+    }
+    list.items[list.count++] = item;
+    return true;
+}
+
+void sort_candidates(candidate_list &list)
+{
+    std::sort(list.items, list.items + list.count,
+              [](const candidate &one, const candidate &other) {
+                  return compare_names(one.path, other.path) < 0;
+              });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        candidate &item = list.items[i];
+        if (kept > 0 && std::strcmp(list.items[kept - 1].path, item.path) == 0) {
+            candidate &first = list.items[kept - 1];
+            if (first.descriptor < 0) {
+                std::swap(first.descriptor, item.descriptor);
+            }
+            first.polled = first.polled || item.polled;
+            release(item);
+            continue;
+        }
+        list.items[kept++] = item;
+    }
+    list.count = kept;
+}
+
+void take_candidates(candidate_list &list, std::size_t count, candidate_list &other)
+{
+    const char *after = list.last_taken;
+    std::size_t next = after == nullptr
+                           ? 0
+                           : static_cast<std::size_t>(
+                                 std::upper_bound(list.items, list.items + list.count, after,
+                                                  [](const char *key, const candidate &item) {
+                                                      return compare_names(key, item.path) < 0;
+                                                  }) -
+                                 list.items);
+    for (; count > 0 && list.count > 0; --count) {
+        next = next < list.count ? next : 0;
+        candidate taken = list.items[next];
+        std::memmove(list.items + next, list.items + next + 1,
+                     (list.count - next - 1) * sizeof(candidate));
+        --list.count;
+        std::free(list.last_taken);
+        list.last_taken = strdup(taken.path);
+        (void)add_candidate(other, taken);
+    }
+}
+
+void remove_candidates(candidate_list &list, bool (*drop)(const candidate &, const void *),
+                       const void *context)
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        if (drop(list.items[i], context)) {
+            release(list.items[i]);
+        } else {
+            list.items[kept++] = list.items[i];
+        }
+    }
+    list.count = kept;
+}
+
+void clear_candidates(candidate_list &list)
+{
+    for (std::size_t i = 0; i < list.count; ++i) {
+        release(list.items[i]);
+    }
+    list.count = 0;
+}

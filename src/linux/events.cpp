@@ -1,0 +1,121 @@
+#include "events.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Room for many events a read; the queue is read until it is empty.
+constexpr std::size_t event_buffer_size = 16384;
+// A storm that fills the queue as fast as it is read cannot hold the
+// reader: it stops after this many reads, and what was lost is listed.
+constexpr int most_reads = 64;
+
+constexpr std::uint32_t folder_gone = IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT;
+
+void report(event_reports &reports, folder_tree &tree, int index, const name_components &name,
+            const char *entry)
+{
+    char *path =
+        reports.count < reports_held ? entry_path(name, tree.folders[index], entry) : nullptr;
+    if (path == nullptr) {
+        tree.folders[index].listed = false; // too many, or no memory: listed instead
+        return;
+    }
+    reports.entries[reports.count++] = path;
+}
+
+// An event about an entry of folder index; true when it may let an attempt
+// succeed.
+bool entry_event(folder_tree &tree, int index, const name_components &name, bool pattern,
+                 const inotify_event &event, event_reports &reports)
+{
+    const std::size_t level = tree.folders[index].level;
+    if (!matches_component(name, level, event.name)) {
+        return false;
+    }
+    if (level + 1 == name.count) {
+        // A new folder never counts for a pattern: folders are never held.
+        if (pattern && (event.mask & IN_ISDIR) != 0) {
+            return false;
+        }
+        if (pattern) {
+            report(reports, tree, index, name, event.name);
+        }
+        return true;
+    }
+    if (tree.climbs && index == tree.top && level < name.first_wildcard) {
+        return set_top(tree, name); // the name's fixed start reaches further
+    }
+    const int child = add_child(tree, name, index, event.name);
+    return child >= 0 && !tree.folders[child].listed;
+}
+
+// An event about folder index itself; true when the tree changed.
+bool folder_event(folder_tree &tree, int index, const name_components &name, std::uint32_t mask)
+{
+    const bool gone = (mask & folder_gone) != 0;
+    // Moved: it may be still at its path (renamed back, or the move was of
+    // another name of it); if not, whatever now stands there is found anew.
+    if (!gone && ((mask & IN_MOVE_SELF) == 0 || still_there(tree, index))) {
+        return false;
+    }
+    if (gone) {
+        tree.folders[index].watch = -1; // the kernel has removed it already
+    }
+    drop_folder(tree, index);
+    if (tree.top < 0) {
+        (void)set_top(tree, name);
+    }
+    return true;
+}
+
+// Applies one event to every folder it is about; true when it may let an
+// attempt succeed.
+bool apply(folder_tree &tree, const name_components &name, bool pattern, const inotify_event &event,
+           event_reports &reports)
+{
+    // A full queue lost events: any folder may hold what they told.
+    if ((event.mask & IN_Q_OVERFLOW) != 0) {
+        for (std::size_t i = 0; i < tree.count; ++i) {
+            tree.folders[i].listed = false;
+        }
+        return true;
+    }
+    bool relevant = false;
+    // Two folders of the tree may share a watch: each hears it.
+    for (std::size_t i = 0; i < tree.count; ++i) {
+        if (!tree.folders[i].in_use || tree.folders[i].watch != event.wd) {
+            continue;
+        }
+        const int index = static_cast<int>(i);
+        const bool changed = event.len > 0 ? entry_event(tree, index, name, pattern, event, reports)
+                                           : folder_event(tree, index, name, event.mask);
+        relevant = relevant || changed;
+    }
+    return relevant;
+}
+
+} // namespace
+
+bool read_events(folder_tree &tree, const name_components &name, bool pattern,
+                 event_reports &reports)
+{
+    alignas(inotify_event) char events[event_buffer_size];
+    bool relevant = false;
+    for (int reads = 0; reads < most_reads && tree.instance >= 0; ++reads) {
+        const ssize_t got = read(tree.instance, events, sizeof events);
+        if (got <= 0) {
+            break; // empty, or no longer readable
+        }
+        for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + offset);
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            relevant = apply(tree, name, pattern, *event, reports) || relevant;
+        }
+    }
+    return relevant;
+}

@@ -1,0 +1,29 @@
+#ifndef FILEHOLDER_EVENTS_H
+#define FILEHOLDER_EVENTS_H
+
+#include "folder_tree.h"
+#include "name_components.h"
+
+#include <cstddef>
+
+// What the watches' events showed since the last attempt. The events also
+// keep the tree of folders up to date as they are read: a new matching
+// folder gets its watch at once, and a folder that went away is forgotten.
+
+// The matching files events named, held until the next attempt; where more
+// come, their folder is listed instead.
+constexpr std::size_t reports_held = 64;
+
+struct event_reports {
+    char *entries[reports_held] = {}; // paths, from malloc
+    std::size_t count = 0;
+};
+
+// Reads the queued events until the queue is empty, without waiting, and
+// applies them to the tree. A pattern's matching files are added to
+// reports. True when one of them may let the next attempt succeed: a
+// matching entry, a new folder to list, lost events.
+bool read_events(folder_tree &tree, const name_components &name, bool pattern,
+                 event_reports &reports);
+
+#endif

@@ -1,0 +1,69 @@
+#ifndef FILEHOLDER_FOLDER_TREE_H
+#define FILEHOLDER_FOLDER_TREE_H
+
+#include "name_components.h"
+
+#include <cstddef>
+
+// The folders from which the awaited file can still come, each with its
+// inotify watch: at the top the deepest folder of the name's fixed start
+// that exists, and below it each folder that matches the components that
+// follow, down to the file's folder. A folder at level n is where component
+// n of the name is looked up.
+
+struct folder {
+    char *path = nullptr;  // for the system calls: "." for the current folder
+    std::size_t given = 0; // the bytes of path that the name gives (0 for ".")
+    std::size_t level = 0;
+    int parent = -1; // the folder above, -1 for the top
+    int watch = -1;  // its watch; -1 while it has none
+    bool in_use = false;
+    bool listed = false;         // listed since it was found, or since events were lost
+    unsigned long id = 0;        // never the same for two folders of a run
+    unsigned long listed_in = 0; // the attempt that listed it last
+};
+
+struct folder_tree {
+    int instance = -1;     // the inotify descriptor
+    bool given_up = false; // the attempts needed its descriptor
+    folder *folders = nullptr;
+    std::size_t count = 0; // slots used, in use or free
+    std::size_t room = 0;
+    int top = -1;
+    unsigned long made = 0; // folders made so far, for their ids
+    bool climbs = false;    // a pattern's top may climb to a folder further up
+};
+
+// Makes the top: the folder of a literal name's file, or for a pattern the
+// deepest existing folder of the name's fixed start. Where another folder
+// than before stands there now, every folder below is dropped. True when
+// the top changed.
+bool set_top(folder_tree &tree, const name_components &name);
+
+// The folder for entry of folder parent, the next component down, watched
+// from now on; -1 when entry is not a folder or there is no memory for it.
+// One already known is returned as it is.
+int add_child(folder_tree &tree, const name_components &name, int parent, const char *entry);
+
+// Forgets folder index and every folder below it, and their watches.
+void drop_folder(folder_tree &tree, int index);
+
+// Whether folder index, told that it moved, is still the folder at its
+// path; one that is not is left to the caller to drop.
+bool still_there(folder_tree &tree, int index);
+
+// Tries again to watch a folder that has no watch; true when it has one.
+bool rewatch(folder_tree &tree, int index);
+
+// The name of entry in folder holder: its path as the name gives it, the
+// entry's name in place of the component. From malloc; null when there is
+// no memory for it.
+char *entry_path(const name_components &name, const folder &holder, const char *entry);
+
+// Whether entry in a folder at level matches the component looked up there.
+bool matches_component(const name_components &name, std::size_t level, const char *entry);
+
+// Closes the watches' descriptor for good; true when there was one.
+bool give_up_watches(folder_tree &tree);
+
+#endif

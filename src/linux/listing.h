@@ -1,0 +1,32 @@
+#ifndef FILEHOLDER_LISTING_H
+#define FILEHOLDER_LISTING_H
+
+#include <cstddef>
+#include <dirent.h>
+
+// A folder's entries read straight from the kernel, a block at a time, into
+// a buffer kept for the run: small folders are listed at every attempt.
+
+// Room for some hundreds of entries a read.
+constexpr std::size_t listing_buffer_size = 32768;
+
+struct listing {
+    int descriptor = -1;
+    long filled = 0; // bytes of entries in the buffer
+    long taken = 0;
+    bool refilled = false; // the last entry came from a new read
+    alignas(dirent64) char entries[listing_buffer_size] = {};
+};
+
+// Opens the folder at path for listing; false with error set when it
+// cannot be.
+bool open_listing(listing &list, const char *path, int &error);
+
+// The next entry's name, and its type (DT_DIR, DT_LNK, DT_UNKNOWN...); null
+// at the end. A large folder's reads take a while: refilled tells when a new
+// one was made.
+const char *next_entry(listing &list, unsigned char &type);
+
+void close_listing(listing &list);
+
+#endif

@@ -1,0 +1,85 @@
+#include "pause.h"
+
+#include "schedule.h"
+
+#include <poll.h>
+
+namespace
+{
+
+// This often (about ten times a second) the top of the tree is checked: a
+// missing folder, or inotify at its limits, is tried again, and a watched
+// folder is checked to be still the one at the name: a folder above may
+// have been renamed, a symlink re-pointed, or a mount laid over it.
+constexpr unsigned pauses_between_checks = 100;
+
+bool any_watch(const folder_tree &tree)
+{
+    for (std::size_t i = 0; i < tree.count; ++i) {
+        if (tree.folders[i].in_use && tree.folders[i].watch >= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Tops up the budget of early wake-ups for the time gone by; true when it
+// pays for one more.
+bool can_wake_early(pause_state &state, const timespec &now)
+{
+    state.budget_ns = refilled(state.budget_ns, nanoseconds_between(state.budget_time, now), 1,
+                               early_wake_ups_held * early_wake_up_cost_ns);
+    state.budget_time = now;
+    return state.budget_ns >= early_wake_up_cost_ns;
+}
+
+void plain_pause()
+{
+    const timespec one_millisecond{0, one_millisecond_ns};
+    (void)nanosleep(&one_millisecond, nullptr);
+}
+
+} // namespace
+
+void pause_on_events(folder_tree &tree, const name_components &name, bool pattern,
+                     event_reports &reports, pause_state &state)
+{
+    if (state.pauses++ % pauses_between_checks == 0 && !tree.given_up) {
+        (void)set_top(tree, name);
+    }
+    if (tree.instance < 0 || !any_watch(tree)) {
+        plain_pause();
+        return;
+    }
+    timespec now = monotonic_now();
+    if (!can_wake_early(state, now)) {
+        plain_pause(); // the budget is spent
+        return;
+    }
+    const timespec end = after(now, one_millisecond_ns);
+    pollfd events{tree.instance, POLLIN, 0};
+    for (;;) {
+        const std::int64_t left = nanoseconds_between(now, end);
+        if (left <= 0) {
+            return;
+        }
+        const timespec timeout{0, static_cast<long>(left)};
+        const int ready = ppoll(&events, 1, &timeout, nullptr);
+        if (ready == 0) {
+            return; // the millisecond is over
+        }
+        if (ready < 0) {
+            plain_pause(); // never a spin, whatever went wrong
+            return;
+        }
+        state.budget_ns -= early_wake_up_cost_ns;
+        if (read_events(tree, name, pattern, reports)) {
+            return; // the name may open now
+        }
+        now = monotonic_now();
+        if (!can_wake_early(state, now)) {
+            (void)clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr);
+            return;
+        }
+    }
+}

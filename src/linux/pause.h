@@ -1,0 +1,33 @@
+#ifndef FILEHOLDER_PAUSE_H
+#define FILEHOLDER_PAUSE_H
+
+#include "clock.h"
+#include "events.h"
+#include "folder_tree.h"
+
+#include <cstdint>
+
+// The 1 ms pause after a failed attempt, ended early by the watches' events
+// that may let the next attempt succeed. Polling stays the guarantee for
+// what the watches cannot see; they only end a pause early.
+
+// Early wake-ups are paid from a budget that refills with the time and
+// holds at most a few: a quiet folder's event ends the pause at once, and a
+// file written beside the name and renamed to it takes two. At any rate of
+// events, about the name or not, the wake-ups then stay within an eighth
+// above the plain pauses': once the budget is spent, the pauses are plain,
+// and what came meanwhile is read in one go at the next wake-up the budget
+// pays for.
+constexpr std::int64_t early_wake_up_cost_ns = 8 * one_millisecond_ns; // 125 a second
+constexpr std::int64_t early_wake_ups_held = 4;
+
+struct pause_state {
+    unsigned pauses = 0; // since the top of the tree was last checked
+    std::int64_t budget_ns = early_wake_ups_held * early_wake_up_cost_ns;
+    timespec budget_time{}; // when the budget was last topped up
+};
+
+void pause_on_events(folder_tree &tree, const name_components &name, bool pattern,
+                     event_reports &reports, pause_state &state);
+
+#endif

@@ -1,0 +1,93 @@
+#include "schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace
+{
+
+constexpr std::int64_t ms = 1000000; // in nanoseconds
+constexpr std::int64_t us = 1000;
+
+TEST(schedule, refills_by_the_share_up_to_the_cap)
+{
+    struct row {
+        std::int64_t level, elapsed, share, cap, expected;
+    };
+    const row rows[] = {
+        {0, 100 * ms, 100, 2 * ms, 1 * ms},           // a hundredth of the time
+        {-30 * ms, 1000 * ms, 100, 2 * ms, -20 * ms}, // a debt is paid back first
+        {1 * ms, 1000 * ms, 100, 2 * ms, 2 * ms},     // never above the cap
+        {5 * ms, -3 * ms, 1, 32 * ms, 5 * ms},        // a clock gone back adds nothing
+        {0, 4 * ms, 1, 32 * ms, 4 * ms},
+    };
+    for (const row &r : rows) {
+        EXPECT_EQ(refilled(r.level, r.elapsed, r.share, r.cap), r.expected);
+    }
+}
+
+// Attempts every millisecond for a simulated minute, each listing one folder
+// of the given cost whenever may_list allows; returns the listings made.
+int listings_in_a_minute(std::int64_t cost, bool first_listings)
+{
+    const std::int64_t held = 2 * ms;
+    std::int64_t credit = held;
+    int listings = 0;
+    for (std::int64_t now = 0; now < 60000 * ms; now += ms) {
+        credit = refilled(credit, ms, 100, held);
+        if (may_list(credit, first_listings, held)) {
+            credit -= cost;
+            ++listings;
+        }
+    }
+    return listings;
+}
+
+TEST(schedule, listings_take_a_hundredth_of_the_time_whatever_they_cost)
+{
+    struct row {
+        std::int64_t cost;
+        bool first_listings; // every folder new, as in a storm of new folders
+        int fewest, most;
+    };
+    const row rows[] = {
+        {5 * us, false, 60000, 60000}, // a small folder: at every attempt
+        {3 * ms, false, 195, 201},     // 10,000 files: every 300 ms
+        {30 * ms, false, 19, 21},      // 100,000 files: every 3 s
+        {10 * us, true, 60000, 60000},
+        {1 * ms, true, 595, 605}, // new folders on credit: still a hundredth
+    };
+    for (const row &r : rows) {
+        const int made = listings_in_a_minute(r.cost, r.first_listings);
+        EXPECT_GE(made, r.fewest) << r.cost;
+        EXPECT_LE(made, r.most) << r.cost;
+    }
+}
+
+TEST(schedule, early_wake_ups_stay_within_their_budget)
+{
+    // An event every 0.1 ms for a simulated second, each ending a pause
+    // early while the budget (125 a second, 4 held) pays for it.
+    const std::int64_t cost = 8 * ms;
+    std::int64_t budget = 4 * cost;
+    int early = 0;
+    for (std::int64_t now = 0; now < 1000 * ms; now += 100 * us) {
+        budget = refilled(budget, 100 * us, 1, 4 * cost);
+        if (budget >= cost) {
+            budget -= cost;
+            ++early;
+        }
+    }
+    EXPECT_GE(early, 125);
+    EXPECT_LE(early, 129);
+}
+
+TEST(schedule, next_attempt_waits_the_share_of_the_shortest_cost)
+{
+    const std::int64_t costs[] = {9, 4, 30, 7};
+    EXPECT_EQ(next_due(1000, costs, 4, 20), 1000 + 4 * 20);
+    EXPECT_EQ(next_due(1000, costs, 0, 20), 1000);
+}
+
+} // namespace
