@@ -102,11 +102,11 @@ def pattern(options, work, patterns, sizes):
     ]
     for rate in CHURN_RATES:
         conditions.append((f"churn {rate}", bounded, lambda rate=rate: waiting(
-            "huge", f"unopenable tmp<N> made and deleted in the huge folder, {rate:,}/s", rate,
+            "huge", f"unopenable tmp<N> at {rate:,}/s in the huge folder", rate,
             ("locked", "tmp"), "tmp*", nobody=True)))
     for rate in LINK_TOUCH_RATES:
         conditions.append((f"links {rate}", bounded, lambda rate=rate: waiting(
-            "huge", f"touches of 2 dangling links in the huge folder, {rate:,}/s", rate,
+            "huge", f"touches of 2 dangling links at {rate:,}/s in the huge folder", rate,
             ("touch", "tmpL1", "tmpL2"), "tmp*", links=("tmpL1", "tmpL2"))))
     got["cost"] = measures.polling_cost(bench, *measures.cost_plan(quick), conditions)
     got["flood"], got["flood_runs"] = delays.after_flood(

@@ -92,8 +92,8 @@ def pattern(got, data):
     for key, rate in made.items():
         checks[f"{key}: made >= 90% of {got['asked'][key]:,}/s"] = rate >= 0.9 * got["asked"][key]
     print(f"pattern mode: {floor_note(cost)}; events made a second: "
-          + ", ".join(f"{key} {rate:,.0f}" for key, rate in made.items())
-          + f", floods {flood_rate:,.0f} touches/s; unopenable matches: {got['unopenable_how']}")
+          + ", ".join(f"{key}: {rate:,.0f}" for key, rate in made.items())
+          + f", floods: {flood_rate:,.0f} touches/s; unopenable matches: {got['unopenable_how']}")
     print()
     worst = max((ratio[key], key) for key in ratio if key.startswith(("churn", "links", "huge touch")))
     summary = (f"p50 {p50:.3f} ms (pattern floor {floor_p50:.3f}), p99 {percentile(latency[ME], 0.99):.3f} ms, "

@@ -40,7 +40,7 @@ def tree(got, data):
     left_out = "".join(f"; {s} left out: it did not hold a file in a folder of a random name that was there "
                        "when it started" for s in got["left_out"])
     print(f"tree mode: {floor_note(cost)}; events made a second: "
-          + ", ".join(f"{key} {rate:,.0f}" for key, rate in made.items()) + left_out)
+          + ", ".join(f"{key}: {rate:,.0f}" for key, rate in made.items()) + left_out)
     print()
     # Not fileholder's: without the load the figures under it mean little.
     checks = {f"{key} made >= 90% of {TREE_STORM_PER_SECOND:,}/s": rate >= 0.9 * TREE_STORM_PER_SECOND
