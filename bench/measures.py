@@ -9,7 +9,8 @@ import random
 import statistics
 import time
 
-from trial import Running, precise_sleep
+from running import Running
+from trial import precise_sleep
 
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
 # From a subject's start line to its CPU being counted: its start settles.
