@@ -65,13 +65,14 @@ bool in_folder(const candidate &item, const void *prefix)
            std::strchr(item.path + size, '/') == nullptr;
 }
 
-// A matching file of folder index, to be tried.
-void add_file(waiting &state, int index, const char *entry)
+// A matching file of folder index, of type as listed, to be tried.
+void add_file(waiting &state, int index, const char *entry, unsigned char type = DT_UNKNOWN)
 {
     const folder &holder = state.tree.folders[index];
     candidate found;
     found.path = entry_path(state.name, holder, entry);
     found.polled = holder.watch < 0;
+    found.type = type;
     if (found.path != nullptr) {
         (void)add_candidate(state.trying, found);
     }
@@ -159,7 +160,7 @@ void list_folder(waiting &state, int index, attempt_state &attempt)
             continue;
         }
         if (last && type != DT_DIR) {
-            add_file(state, index, entry);
+            add_file(state, index, entry, type);
         } else if (!last && (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN)) {
             (void)add_child(tree, name, index, entry);
         }
@@ -176,6 +177,7 @@ void list_due(waiting &state, attempt_state &attempt)
 {
     folder_tree &tree = state.tree;
     timespec now = monotonic_now();
+    state.events_read = now; // the pause has just read them
     state.credit_ns = refilled(state.credit_ns, nanoseconds_between(state.credit_time, now),
                                listing_share, listing_credit_held_ns);
     state.credit_time = now;
@@ -208,6 +210,9 @@ void list_due(waiting &state, attempt_state &attempt)
 // that names it (a symbolic link, or no watch on its folder).
 bool keep_trying(const candidate &item, int error)
 {
+    if (error == EACCES && item.type == DT_REG && !item.polled) {
+        return false; // its watched folder tells when its mode changes
+    }
     struct stat status {
     };
     if (lstat(item.path, &status) != 0 || S_ISDIR(status.st_mode)) {

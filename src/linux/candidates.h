@@ -13,6 +13,7 @@ struct candidate {
     // folder: a symbolic link, whose target may appear anywhere, or any
     // entry of a folder that has no watch. Only such are tried again.
     bool polled = false;
+    unsigned char type = 0; // as the listing told it (DT_REG...); 0 (DT_UNKNOWN) else
 };
 
 struct candidate_list {

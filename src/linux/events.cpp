@@ -14,6 +14,9 @@ constexpr std::size_t event_buffer_size = 16384;
 // reader: it stops after this many reads, and what was lost is listed.
 constexpr int most_reads = 64;
 
+// Folders of the tree that may be one folder, reached by symbolic links.
+constexpr std::size_t folders_sharing_a_watch = 16;
+
 constexpr std::uint32_t folder_gone = IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT;
 
 void report(event_reports &reports, folder_tree &tree, int index, const name_components &name,
@@ -63,10 +66,8 @@ bool folder_event(folder_tree &tree, int index, const name_components &name, std
     if (!gone && ((mask & IN_MOVE_SELF) == 0 || still_there(tree, index))) {
         return false;
     }
-    if (gone) {
-        tree.folders[index].watch = -1; // the kernel has removed it already
-    }
-    drop_folder(tree, index);
+    // Gone, its watch is gone with it: the kernel removed it.
+    drop_folder(tree, index, gone);
     if (tree.top < 0) {
         (void)set_top(tree, name);
     }
@@ -86,12 +87,15 @@ bool apply(folder_tree &tree, const name_components &name, bool pattern, const i
         return true;
     }
     bool relevant = false;
-    // Two folders of the tree may share a watch: each hears it.
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        if (!tree.folders[i].in_use || tree.folders[i].watch != event.wd) {
-            continue;
+    // Two folders of the tree may share a watch (a symbolic link to a
+    // folder of it): each hears it. Taken first, as the tree changes.
+    int heard[folders_sharing_a_watch];
+    const std::size_t count = folders_watched_by(tree, event.wd, heard, folders_sharing_a_watch);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int index = heard[i];
+        if (!tree.folders[index].in_use || tree.folders[index].watch != event.wd) {
+            continue; // dropped, or watched anew, by what came before
         }
-        const int index = static_cast<int>(i);
         const bool changed = event.len > 0 ? entry_event(tree, index, name, pattern, event, reports)
                                            : folder_event(tree, index, name, event.mask);
         relevant = relevant || changed;

@@ -73,25 +73,45 @@ const char *separators_before(const name_components &name, std::size_t level, st
     return name.name + before.start + before.size;
 }
 
-bool shared_watch(const folder_tree &tree, int watch, std::size_t except)
+std::uint64_t watch_key(int watch)
 {
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        if (i != except && tree.folders[i].in_use && tree.folders[i].watch == watch) {
+    return static_cast<std::uint64_t>(watch);
+}
+
+// Whether a folder but except has that watch.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a watch, then a folder
+bool shared_watch(const folder_tree &tree, int watch, int except)
+{
+    std::size_t cursor = 0;
+    for (int other = 0; (other = index_next(tree.by_watch, watch_key(watch), cursor)) >= 0;) {
+        if (other != except) {
             return true;
         }
     }
     return false;
 }
 
-void forget_watch(folder_tree &tree, std::size_t index)
+void set_watch(folder_tree &tree, int index, int watch)
 {
-    folder &gone = tree.folders[index];
+    folder &changed = tree.folders[index];
+    if (changed.watch >= 0) {
+        index_remove(tree.by_watch, watch_key(changed.watch), index);
+    }
+    changed.watch = watch;
+    if (watch >= 0 && !index_add(tree.by_watch, watch_key(watch), index)) {
+        changed.watch = -1; // no memory to find it by: as if unwatched
+    }
+}
+
+void forget_watch(folder_tree &tree, int index)
+{
+    const int watch = tree.folders[index].watch;
     // Two folders of the tree may be one folder (a symbolic link to the
     // other): the watch stays while one of them needs it.
-    if (gone.watch >= 0 && !shared_watch(tree, gone.watch, index)) {
-        (void)inotify_rm_watch(tree.instance, gone.watch);
+    if (watch >= 0 && !shared_watch(tree, watch, index)) {
+        (void)inotify_rm_watch(tree.instance, watch);
     }
-    gone.watch = -1;
+    set_watch(tree, index, -1);
 }
 
 // Adds a folder like made, in a free slot; -1 when there is no memory for
@@ -102,16 +122,20 @@ int new_folder(folder_tree &tree, const folder &made)
     while (slot < tree.count && tree.folders[slot].in_use) {
         ++slot;
     }
-    if (slot == tree.count && !make_room(tree.folders, tree.room, tree.count + 1)) {
+    const int index = static_cast<int>(slot);
+    if ((slot == tree.count && !make_room(tree.folders, tree.room, tree.count + 1)) ||
+        !index_add(tree.by_path, path_key(made.path), index)) {
         std::free(made.path);
         return -1;
     }
     tree.count += slot == tree.count ? 1 : 0;
     folder &added = tree.folders[slot];
     added = made;
+    added.watch = -1;
     added.in_use = true;
     added.id = ++tree.made;
-    return static_cast<int>(slot);
+    set_watch(tree, index, made.watch);
+    return index;
 }
 
 } // namespace
@@ -155,9 +179,9 @@ bool set_top(folder_tree &tree, const name_components &name)
     }
     if (tree.top >= 0) {
         const folder &top = tree.folders[tree.top];
-        if (top.level == level && top.watch == watch && watch >= 0) {
+        if (top.level == level && top.watch == watch) {
             std::free(path);
-            return false; // the same folder, watched as before
+            return false; // the same folder as before, as far as can be told
         }
     }
     // The new top first, so that a watch it shares with the old tree stays.
@@ -183,11 +207,11 @@ int add_child(folder_tree &tree, const name_components &name, int parent, const 
     if (path == nullptr) {
         return -1;
     }
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        const folder &known = tree.folders[i];
-        if (known.in_use && known.parent == parent && std::strcmp(known.path, path) == 0) {
+    std::size_t cursor = 0;
+    for (int known = 0; (known = index_next(tree.by_path, path_key(path), cursor)) >= 0;) {
+        if (std::strcmp(tree.folders[known].path, path) == 0) {
             std::free(path);
-            return static_cast<int>(i);
+            return known;
         }
     }
     bool exists = false;
@@ -205,15 +229,19 @@ int add_child(folder_tree &tree, const name_components &name, int parent, const 
     return new_folder(tree, child);
 }
 
-void drop_folder(folder_tree &tree, int index)
+void drop_folder(folder_tree &tree, int index, bool watch_removed)
 {
     for (std::size_t i = 0; i < tree.count; ++i) {
         if (tree.folders[i].in_use && tree.folders[i].parent == index) {
             drop_folder(tree, static_cast<int>(i));
         }
     }
+    if (watch_removed) {
+        set_watch(tree, index, -1);
+    }
+    forget_watch(tree, index);
     folder &gone = tree.folders[index];
-    forget_watch(tree, static_cast<std::size_t>(index));
+    index_remove(tree.by_path, path_key(gone.path), index);
     std::free(gone.path);
     gone = folder{};
     if (tree.top == index) {
@@ -231,7 +259,7 @@ bool still_there(folder_tree &tree, int index)
     if (now == moved.watch) {
         return true;
     }
-    if (now >= 0 && !shared_watch(tree, now, tree.count)) {
+    if (now >= 0 && !shared_watch(tree, now, -1)) {
         (void)inotify_rm_watch(tree.instance, now);
     }
     return false;
@@ -239,12 +267,11 @@ bool still_there(folder_tree &tree, int index)
 
 bool rewatch(folder_tree &tree, int index)
 {
-    folder &unwatched = tree.folders[index];
-    if (unwatched.watch < 0) {
+    if (tree.folders[index].watch < 0) {
         bool exists = false;
-        unwatched.watch = watch_folder(tree, unwatched.path, exists);
+        set_watch(tree, index, watch_folder(tree, tree.folders[index].path, exists));
     }
-    return unwatched.watch >= 0;
+    return tree.folders[index].watch >= 0;
 }
 
 char *entry_path(const name_components &name, const folder &holder, const char *entry)
@@ -254,11 +281,24 @@ char *entry_path(const name_components &name, const folder &holder, const char *
     return joined(holder.path, holder.given, separators, between, entry);
 }
 
+std::size_t folders_watched_by(const folder_tree &tree, int watch, int *found, std::size_t room)
+{
+    std::size_t count = 0;
+    std::size_t cursor = 0;
+    for (int index = 0;
+         count < room && (index = index_next(tree.by_watch, watch_key(watch), cursor)) >= 0;) {
+        found[count++] = index;
+    }
+    return count;
+}
+
 bool give_up_watches(folder_tree &tree)
 {
     tree.given_up = true;
     for (std::size_t i = 0; i < tree.count; ++i) {
-        tree.folders[i].watch = -1;
+        if (tree.folders[i].in_use) {
+            set_watch(tree, static_cast<int>(i), -1);
+        }
     }
     if (tree.instance < 0) {
         return false;

@@ -1,6 +1,7 @@
 #ifndef FILEHOLDER_FOLDER_TREE_H
 #define FILEHOLDER_FOLDER_TREE_H
 
+#include "folder_index.h"
 #include "name_components.h"
 
 #include <cstddef>
@@ -31,7 +32,9 @@ struct folder_tree {
     std::size_t room = 0;
     int top = -1;
     unsigned long made = 0; // folders made so far, for their ids
-    bool climbs = false;    // a pattern's top may climb to a folder further up
+    folder_index by_watch;
+    folder_index by_path;
+    bool climbs = false; // a pattern's top may climb to a folder further up
 };
 
 // Makes the top: the folder of a literal name's file, or for a pattern the
@@ -45,8 +48,10 @@ bool set_top(folder_tree &tree, const name_components &name);
 // One already known is returned as it is.
 int add_child(folder_tree &tree, const name_components &name, int parent, const char *entry);
 
-// Forgets folder index and every folder below it, and their watches.
-void drop_folder(folder_tree &tree, int index);
+// Forgets folder index and every folder below it, and their watches; its
+// own is left alone where watch_removed (the folder is gone, and the kernel
+// removed it).
+void drop_folder(folder_tree &tree, int index, bool watch_removed = false);
 
 // Whether folder index, told that it moved, is still the folder at its
 // path; one that is not is left to the caller to drop.
@@ -62,6 +67,9 @@ char *entry_path(const name_components &name, const folder &holder, const char *
 
 // Whether entry in a folder at level matches the component looked up there.
 bool matches_component(const name_components &name, std::size_t level, const char *entry);
+
+// The folders that watch heard, at most room of them, into found; how many.
+std::size_t folders_watched_by(const folder_tree &tree, int watch, int *found, std::size_t room);
 
 // Closes the watches' descriptor for good; true when there was one.
 bool give_up_watches(folder_tree &tree);

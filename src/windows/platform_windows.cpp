@@ -1,9 +1,9 @@
 #include "platform.h"
 
 #include "console_line.h"
-#include "pattern.h"
 #include "windows_folder.h"
 #include "windows_input.h"
+#include "windows_name.h"
 #include "windows_text.h"
 
 #include <cstdlib>
@@ -137,9 +137,10 @@ void write_file(HANDLE file, const char *bytes, DWORD size)
 
 // The awaited name, as the attempts need it.
 struct waiting {
-    const char *name = nullptr;
-    const wchar_t *wide = nullptr; // the name in UTF-16, for the open
-    bool pattern = false;
+    const wchar_t *wide = nullptr; // a literal name in UTF-16, for the open
+    bool is_pattern = false;
+    pattern_name pattern;
+    attempt_costs costs;
 };
 
 void prepare_process()
@@ -153,9 +154,8 @@ void prepare_process()
 waiting &start_waiting(const char *name)
 {
     static waiting state;
-    state.name = name;
-    state.wide = wide_name(name);
-    state.pattern = is_pattern(leaf_of(name));
+    state.is_pattern = read_pattern(name, state.pattern);
+    state.wide = state.is_pattern ? nullptr : wide_name(name);
     // Polling needs the 1 ms tick, which older Windows raises for the whole
     // system: only once the name is known, never while a prompt waits. It
     // is given back once the file is held.
@@ -179,24 +179,27 @@ const char *expand_argument(const char *argument)
 {
     // A pattern that matches a file now is that file, its first match; one
     // that matches none stays a pattern and waits for a match.
-    if (is_pattern(leaf_of(argument))) {
-        const redirection_off redirection;
-        const char *match = first_file_match(argument);
-        return match != nullptr ? match : argument;
+    pattern_name pattern;
+    if (!read_pattern(argument, pattern)) {
+        return argument;
     }
-    return argument;
+    const redirection_off redirection;
+    const char *match = first_file_match(pattern);
+    return match != nullptr ? match : argument;
 }
 
+// Typed or piped, a name wrapped in double quotes, as "Copy as path" gives
+// it, is the name inside them (see unquoted).
 const char *read_typed_name()
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     if (is_console(input)) {
-        return read_console_characters(input);
+        return unquoted(read_console_characters(input));
     }
     // A pipe or a file, read from the handle itself: the runtime would end
     // the input at a Ctrl-Z (0x1A), part of a name in UTF-16, and would read
     // on past the line.
-    return read_piped_name(input);
+    return unquoted(read_piped_name(input));
 }
 
 void write_message(const char *text, const char *name, const char *rest)
@@ -231,8 +234,8 @@ void write_message(const char *text, const char *name, const char *rest)
 std::FILE *try_open(waiting &state, const char *&held)
 {
     const redirection_off redirection;
-    if (state.pattern) {
-        return open_first_match(state.name, held);
+    if (state.is_pattern) {
+        return open_first_match(state.pattern, state.costs, held);
     }
     if (state.wide == nullptr) {
         return nullptr;

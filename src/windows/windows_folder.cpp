@@ -1,12 +1,11 @@
 #include "windows_folder.h"
 
-#include "pattern.h"
+#include "schedule.h"
 #include "windows_text.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,114 +20,160 @@ namespace
 // its start. Its cost is the shortest of the last few attempts': the time an
 // attempt spent preempted, or waiting for the disk, costs no processor time,
 // and so spaces nothing.
-constexpr LONGLONG time_share = 20;
-constexpr std::size_t costs_kept = 8;
+constexpr std::int64_t time_share = 20;
 
-// The pattern name, split and converted once.
-struct pattern_name {
-    const char *made_from = nullptr;
-    std::string folder;          // the folder part as given, UTF-8
-    std::wstring search;         // the whole name in UTF-16, the search string
-    std::size_t folder_size = 0; // the folder part's length in search
-    std::string upper_leaf;      // the last component in upper case, UTF-8
-};
-
-// A matching file: its name, and the same in upper case to sort by.
-struct match {
+// A matching entry: its long name, and the same in upper case to sort by.
+struct entry {
     std::wstring upper;
     std::wstring name;
 };
 
-std::wstring widened(const char *text)
+// A folder's listing, closed however the walk leaves it.
+class listing
 {
-    std::wstring wide(std::strlen(text) + 1, L'\0');
-    wide.resize(widen(text, wide.data(), 0));
-    return wide;
-}
-
-std::string narrowed(const std::wstring &wide)
-{
-    std::string narrow(wide.size() * 3 + 1, '\0');
-    narrow.resize(narrow_into(wide.data(), wide.size(), narrow.data()));
-    return narrow;
-}
-
-// Upper case as the file system compares names: the same in every locale.
-std::wstring upper_case(const wchar_t *text, std::size_t size)
-{
-    const int length = static_cast<int>(size);
-    std::wstring upper(size, L'\0');
-    const int made =
-        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text, length, upper.data(), length);
-    if (made <= 0) {
-        return std::wstring(text, size);
+  public:
+    explicit listing(const std::wstring &folder, WIN32_FIND_DATAW &found)
+        : find(find_first((folder + L'*').c_str(), found))
+    {
     }
-    upper.resize(made);
-    return upper;
-}
-
-const pattern_name &prepared(const char *name)
-{
-    static pattern_name pattern;
-    if (pattern.made_from != name) {
-        const char *leaf = leaf_of(name);
-        pattern.folder.assign(name, leaf - name);
-        pattern.search = widened(name);
-        const std::wstring wide_leaf = widened(leaf);
-        pattern.folder_size = pattern.search.size() - wide_leaf.size();
-        pattern.upper_leaf = narrowed(upper_case(wide_leaf.data(), wide_leaf.size()));
-        pattern.made_from = name;
-    }
-    return pattern;
-}
-
-HANDLE find_first(const wchar_t *search, WIN32_FIND_DATAW &entry)
-{
-    // No short names, fetched in large blocks; Windows before 7 refuses
-    // both, and is then asked as it understands.
-    static bool basic_refused = false;
-    if (!basic_refused) {
-        HANDLE find = FindFirstFileExW(search, FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                       nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (find != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) {
-            return find;
+    listing(const listing &) = delete;
+    listing &operator=(const listing &) = delete;
+    ~listing()
+    {
+        if (find != INVALID_HANDLE_VALUE) {
+            FindClose(find);
         }
-        basic_refused = true;
     }
-    return FindFirstFileExW(search, FindExInfoStandard, &entry, FindExSearchNameMatch, nullptr, 0);
+    bool open() const
+    {
+        return find != INVALID_HANDLE_VALUE;
+    }
+    bool next(WIN32_FIND_DATAW &found) const
+    {
+        return FindNextFileW(find, &found) != 0;
+    }
+
+  private:
+    static HANDLE find_first(const wchar_t *search, WIN32_FIND_DATAW &found)
+    {
+        // No short names, fetched in large blocks; Windows before 7 refuses
+        // both, and is then asked as it understands.
+        static bool basic_refused = false;
+        if (!basic_refused) {
+            HANDLE find = FindFirstFileExW(search, FindExInfoBasic, &found, FindExSearchNameMatch,
+                                           nullptr, FIND_FIRST_EX_LARGE_FETCH);
+            if (find != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) {
+                return find;
+            }
+            basic_refused = true;
+        }
+        return FindFirstFileExW(search, FindExInfoStandard, &found, FindExSearchNameMatch, nullptr,
+                                0);
+    }
+
+    HANDLE find;
+};
+
+bool is_dot_entry(const wchar_t *name)
+{
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
-// The files in the folder that match, in order. The folder is listed with
-// the pattern, so that the file system leaves out most of what cannot
-// match; it also matches short names, so each long name is checked here.
-std::vector<match> list_matches(const pattern_name &pattern)
+// The entries of folder that match part, files or folders, in order. The
+// folder is listed whole: the system's own filter counts a character beyond
+// the BMP as two, matches short names and reads ? and . its own way, so it
+// could leave out a match; each long name is matched here instead.
+std::vector<entry> list_matches(const std::wstring &folder, const pattern_part &part, bool files)
 {
-    std::vector<match> matches;
-    WIN32_FIND_DATAW entry{};
-    HANDLE find = find_first(pattern.search.c_str(), entry);
-    if (find == INVALID_HANDLE_VALUE) {
+    std::vector<entry> matches;
+    WIN32_FIND_DATAW found{};
+    const listing folder_listing(folder, found);
+    if (!folder_listing.open()) {
         return matches;
     }
+    std::wstring upper;
     std::string upper_name;
     do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        const bool is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (is_folder == files || is_dot_entry(found.cFileName)) {
             continue;
         }
-        const std::size_t size = std::wcslen(entry.cFileName);
-        std::wstring upper = upper_case(entry.cFileName, size);
+        const std::size_t size = std::wcslen(found.cFileName);
+        upper_case_into(found.cFileName, size, upper);
         upper_name.resize(upper.size() * 3 + 1);
-        narrow_into(upper.data(), upper.size(), upper_name.data());
-        if (pattern_matches(pattern.upper_leaf.c_str(), upper_name.c_str(), false)) {
-            matches.push_back({std::move(upper), std::wstring(entry.cFileName, size)});
+        upper_name.resize(narrow_into(upper.data(), upper.size(), upper_name.data()));
+        if (component_matches(part, upper_name)) {
+            matches.push_back({upper, std::wstring(found.cFileName, size)});
         }
-    } while (FindNextFileW(find, &entry) != 0);
-    FindClose(find);
+    } while (folder_listing.next(found));
     // Ordinal, ignoring case; names that differ only in case (a folder
     // that tells case apart) by their own code units.
-    std::sort(matches.begin(), matches.end(), [](const match &left, const match &right) {
+    std::sort(matches.begin(), matches.end(), [](const entry &left, const entry &right) {
         return left.upper != right.upper ? left.upper < right.upper : left.name < right.name;
     });
     return matches;
+}
+
+// A literal component below a matched folder: "." stays, ".." goes up, as
+// Windows reads them, never above the drive or the share.
+void step_into(std::wstring &path, const std::wstring &literal, std::size_t root, bool last)
+{
+    if (literal == L".") {
+        return;
+    }
+    if (literal == L"..") {
+        const std::size_t parent =
+            path.size() > root + 1 ? path.rfind(L'\\', path.size() - 2) + 1 : 0;
+        path.resize(std::max(parent, root));
+        return;
+    }
+    path += literal;
+    path += last ? L"" : L"\\";
+}
+
+// Calls visit(path, shown) for each file that the pattern stands for, from
+// part index on, in order, until it returns true, and then returns true.
+// path is the \\?\ path of the folder reached, shown its name as given with
+// the wildcard components replaced by the folders they matched.
+template <typename Visit>
+bool walk(const pattern_name &pattern, std::size_t index, std::wstring &path, std::string &shown,
+          Visit &visit)
+{
+    const pattern_part &part = pattern.parts[index];
+    const bool last = index + 1 == pattern.parts.size();
+    const std::size_t path_size = path.size();
+    const std::size_t shown_size = shown.size();
+    bool found = false;
+    if (!part.wildcard) {
+        step_into(path, part.literal, pattern.exact_root, last);
+        shown += part.given + part.separators;
+        found = last ? visit(path, shown) : walk(pattern, index + 1, path, shown, visit);
+    } else {
+        for (const entry &match : list_matches(path, part, last)) {
+            path.resize(path_size);
+            shown.resize(shown_size);
+            path += match.name;
+            path += last ? L"" : L"\\";
+            shown += narrowed(match.name.data(), match.name.size()) + part.separators;
+            found = last ? visit(path, shown) : walk(pattern, index + 1, path, shown, visit);
+            if (found) {
+                break;
+            }
+        }
+    }
+    path.resize(path_size);
+    shown.resize(shown_size);
+    return found;
+}
+
+template <typename Visit> bool walk(const pattern_name &pattern, Visit &visit)
+{
+    if (pattern.parts.empty() || pattern.exact_prefix.empty()) {
+        return false; // a pattern that could not be read: nothing matches
+    }
+    std::wstring path = pattern.exact_prefix;
+    std::string shown = pattern.given_prefix;
+    return walk(pattern, 0, path, shown, visit);
 }
 
 // A string that lives for the whole run; null when there is no memory.
@@ -141,7 +186,7 @@ const char *lasting(const std::string &text)
     return copy;
 }
 
-LONGLONG now()
+std::int64_t now()
 {
     LARGE_INTEGER count{};
     QueryPerformanceCounter(&count);
@@ -150,56 +195,48 @@ LONGLONG now()
 
 } // namespace
 
-const char *leaf_of(const char *name)
+const char *first_file_match(const pattern_name &pattern)
 {
-    // A drive's "C:" ends a component, as \ and / do.
-    const char letter = static_cast<char>(name[0] | 0x20);
-    const bool drive = letter >= 'a' && letter <= 'z' && name[1] == ':';
-    const char *leaf = drive ? name + 2 : name;
-    for (const char *at = leaf; *at != '\0'; ++at) {
-        if (*at == '\\' || *at == '/') {
-            leaf = at + 1;
+    const char *name = nullptr;
+    auto visit = [&name](const std::wstring &path, const std::string &shown) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return false;
         }
-    }
-    return leaf;
-}
-
-const char *first_file_match(const char *name)
-{
+        // The first file only, and only where its name opens this very
+        // file; else the pattern waits, and its attempts open it exactly.
+        if (exact_path(widened(shown.c_str())) == path) {
+            name = lasting(shown);
+        }
+        return true;
+    };
     try {
-        const pattern_name &pattern = prepared(name);
-        const std::vector<match> matches = list_matches(pattern);
-        if (!matches.empty()) {
-            return lasting(pattern.folder + narrowed(matches.front().name));
-        }
+        walk(pattern, visit);
     } catch (const std::bad_alloc &) {
     }
-    return nullptr;
+    return name;
 }
 
-std::FILE *open_first_match(const char *name, const char *&held)
+std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, const char *&held)
 {
-    static LONGLONG took[costs_kept] = {};
-    static std::size_t attempts = 0;
-    static LONGLONG next_due = 0;
-    const LONGLONG start = now();
-    if (start < next_due) {
+    const std::int64_t start = now();
+    if (start < costs.due) {
         return nullptr;
     }
     std::FILE *file = nullptr;
     const char *name_held = nullptr;
-    try {
-        const pattern_name &pattern = prepared(name);
-        for (const match &found : list_matches(pattern)) {
-            const std::wstring path = pattern.search.substr(0, pattern.folder_size) + found.name;
-            // The same open as for a literal name; one that fails (a file
-            // locked by another program) is passed over until next time.
-            file = _wfopen(path.c_str(), L"rb");
-            if (file != nullptr) {
-                name_held = lasting(pattern.folder + narrowed(found.name));
-                break;
-            }
+    auto visit = [&file, &name_held](const std::wstring &path, const std::string &shown) {
+        // The runtime's open, as for a literal name, but of the exact path:
+        // the file listed, never a device nor another name. One that fails
+        // (a file locked by another program) is passed over until next time.
+        file = _wfopen(path.c_str(), L"rb");
+        if (file != nullptr) {
+            name_held = lasting(shown);
         }
+        return file != nullptr;
+    };
+    try {
+        walk(pattern, visit);
     } catch (const std::bad_alloc &) {
     }
     if (file != nullptr && name_held == nullptr) {
@@ -209,7 +246,8 @@ std::FILE *open_first_match(const char *name, const char *&held)
     held = name_held;
     // A folder of many thousands of files, or many matches that do not
     // open, would make attempts every millisecond dear: they are spaced.
-    took[attempts++ % costs_kept] = now() - start;
-    next_due = start + *std::min_element(took, took + costs_kept) * time_share;
+    costs.took[costs.attempts++ % attempt_costs::kept] = now() - start;
+    costs.due =
+        next_due(start, costs.took, std::min(costs.attempts, attempt_costs::kept), time_share);
     return file;
 }

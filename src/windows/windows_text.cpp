@@ -74,6 +74,42 @@ const char *narrow_from_wide(const wchar_t *wide, std::size_t length)
     return narrow;
 }
 
+std::wstring widened(const char *text)
+{
+    std::wstring wide(std::strlen(text) + 1, L'\0');
+    wide.resize(widen(text, wide.data(), 0));
+    return wide;
+}
+
+std::string narrowed(const wchar_t *wide, std::size_t length)
+{
+    std::string narrow(length * 3 + 1, '\0');
+    narrow.resize(narrow_into(wide, length, narrow.data()));
+    return narrow;
+}
+
+void upper_case_into(const wchar_t *text, std::size_t size, std::wstring &upper)
+{
+    // Most names are ASCII, where upper case needs no call into Windows.
+    upper.assign(text, size);
+    bool ascii = true;
+    for (wchar_t &unit : upper) {
+        ascii = ascii && unit < 0x80;
+        unit = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+    }
+    const int length = static_cast<int>(size);
+    if (ascii || length <= 0) {
+        return;
+    }
+    const int made =
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text, length, upper.data(), length);
+    if (made <= 0) {
+        upper.assign(text, size);
+    } else {
+        upper.resize(made);
+    }
+}
+
 std::size_t widen(const char *text, wchar_t *wide, std::size_t end, bool newline)
 {
     const auto *byte = reinterpret_cast<const unsigned char *>(text);

@@ -4,6 +4,7 @@
 #include "console_line.h"
 
 #include <cstddef>
+#include <string>
 
 // Names travel through the program as UTF-8; Windows has them in UTF-16.
 // Unpaired surrogates, which Windows allows in names and UTF-8 cannot carry,
@@ -28,6 +29,15 @@ std::size_t widen(const char *text, wchar_t *wide, std::size_t end, bool newline
 // is dropped), else the ANSI code page. The empty string when it cannot be
 // decoded whole.
 const char *name_from_line(const console_line &line);
+
+// The same as strings; they throw std::bad_alloc when there is no memory.
+std::wstring widened(const char *text);
+std::string narrowed(const wchar_t *wide, std::size_t length);
+
+// size characters of text in upper case, as the file system compares names:
+// the same in every locale (LCMapStringW with LOCALE_INVARIANT). Into upper,
+// so that a listing reuses one buffer for all its names.
+void upper_case_into(const wchar_t *text, std::size_t size, std::wstring &upper);
 
 // length characters of wide in the ANSI code page, as a new buffer of
 // size bytes; null when there is no memory for it.

@@ -21,7 +21,7 @@ import unittest
 from xml.etree import ElementTree
 
 from cases import ARGUMENT_CASES, PATTERN_CASES, PROMPT_CASES
-from runner import DONE, PATIENCE, PROMPT, Case, binary, need_tool, start_line
+from runner import DONE, PATIENCE, PROMPT, Case, binary, need_tool, opened_line, start_line
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
 from wine_prefix import tools_loader, wine_loader  # noqa: E402
@@ -117,6 +117,33 @@ class ArgumentPath(WineCase):
          None),
         ("long_path_prefix_pattern", "\\\\?\\{dir}\\*.txt", True, [], ["f.txt"],
          "\\\\?\\{dir}\\*.txt", "\\\\?\\{dir}\\f.txt"),
+        # Wildcards in folders match folders only (is-0.tmp is a file), in
+        # name order, folder by folder; literal components stay as given.
+        ("random_folder_made_later", "is-*.tmp\\setup.tmp", False, ["is-0.tmp"],
+         ["is-4FQ2P.tmp/setup.tmp"], "is-*.tmp\\setup.tmp", "is-4FQ2P.tmp\\setup.tmp"),
+        ("order_across_folders", "d*\\*.txt", True, ["d2/a.txt", "d10/a.txt", "d1/z.txt"], [],
+         "d*\\*.txt", "d1\\z.txt"),
+        ("chain_appears_later", "b\\c-*\\d\\e?.txt", False, [], ["b/c-9/d/e1.txt"],
+         "b\\c-*\\d\\e?.txt", "b\\c-9\\d\\e1.txt"),
+        ("fixed_folder_below_wildcard", "W*\\FIXED\\f.TXT", True, ["w1/other/f.txt", "w2/fixed/"],
+         ["w2/fixed/f.txt"], "W*\\FIXED\\f.TXT", "w2\\FIXED\\f.TXT"),
+        # ** is two stars, never recursive; . and .. never match.
+        ("double_star_one_level", "**\\x.txt", True, ["x.txt", "a/b/x.txt"], ["c/x.txt"],
+         "**\\x.txt", "c\\x.txt"),
+        ("expanded_through_a_folder", "e*\\f*.txt", False, ["e1/g.txt", "e2/f1.txt", "e3.txt"], [],
+         "e2\\f1.txt", None),
+        # Windows' own habits: *.* is *, *. has no extension, trailing spaces
+        # and dots are dropped, quotes around a typed name too.
+        ("star_dot_star_any_name", "*.*", False, ["README"], [], "README", None),
+        ("star_dot_no_extension", "*.", True, ["a.txt"], ["Makefile"], "*.", "Makefile"),
+        ("trailing_space_and_dot", "x*.txt .", True, ["x.dat"], ["xa.txt"], "x*.txt .", "xa.txt"),
+        ("typed_in_quotes", '"q*.txt" ', True, [], ["q1.txt"], "q*.txt", "q1.txt"),
+        # ? is one character beyond the BMP (shown on a pipe as ?).
+        ("beyond_the_bmp_one_character", "emoji?.txt", True, ["emojiab.txt"],
+         ["emoji\U0001f600.txt"], "emoji?.txt", "emoji?.txt"),
+        # tr. would open tr: such a first match is not the argument's name;
+        # the pattern waits and opens tr. itself (see WhileHolding).
+        ("never_expanded_to_a_name_read_otherwise", "tr?", False, ["tr", "tr."], [], "tr?", "tr."),
     ]
 
     def test_cases(self):
@@ -233,6 +260,8 @@ class PromptPath(WineCase):
          True),
         # Ctrl-Z is no end of input in a pipe: no name is cut there.
         ("ctrl_z_inside", b"na\x1ame.txt\r\n", "na\x1ame.txt", False, ["na"]),
+        # "Copy as path" quotes, and the space that echo leaves: no name holds ".
+        ("quotes_removed", b'"my file.txt" \r\n', "my file.txt", True),
     ]
 
     # label, arguments, line typed at the console, name it shows and holds.
@@ -332,6 +361,52 @@ class WhileHolding(WineCase):
         self.assertTrue(self.exists("moved.txt") and not self.exists("file.txt"), "not renamed")
         self.windows_program("cmd", "/c", "del", "moved.txt")
         self.assertFalse(self.exists("moved.txt"), "not deleted")
+
+
+    # label, files, pattern typed, the file it holds, a file it leaves free.
+    EXACT = [
+        ("trailing_dot_kept", ["tr", "tr."], "tr?", "tr.", "tr"),
+        ("device_name_is_the_file", ["com1"], "com?", "com1", None),
+    ]
+
+    def test_the_listed_file_is_held(self):
+        locker = os.environ.get("FILEHOLDER_LOCKER")
+        if not locker:
+            skip_or_fail(self, "FILEHOLDER_LOCKER is not set")
+
+        def lock(name):
+            """A lock on the file, by its exact path: refused (error 32, a
+            sharing violation) while the file is held."""
+            return subprocess.run([*self.launcher, locker, self.in_dir("\\\\?\\{dir}\\" + name)],
+                                  env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=PATIENCE * 2)
+
+        for label, files, typed, held, free in self.EXACT:
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(files)
+                run = self.run_fileholder([], stdin=typed.encode() + CRLF)
+                self.expect_quiet_output(run, PROMPT + start_line(typed) + opened_line(held) + DONE)
+                self.assertEqual(lock(held).stdout, b"error 32" + CRLF)
+                if free:
+                    self.assertEqual(lock(free).stdout, b"locked" + CRLF + b"released" + CRLF)
+
+    def test_installer_delete_refused(self):
+        """As an installer: a folder with a random name, a file in it, then
+        the file deleted; held, it stays."""
+        self.make_file("maker.bat", b"@echo off\r\nset f=is-%RANDOM%.tmp\r\nmkdir %f%\r\n"
+                       b"echo setup>%f%\\setup.tmp\r\necho %f%\r\nset /p go=\r\n"
+                       b"del %f%\\setup.tmp\r\necho ended\r\n")
+        name = "is-*.tmp\\setup.tmp"
+        run = self.run_fileholder([name])
+        self.expect_output(run, start_line(name))
+        maker = subprocess.Popen([*self.tools, "cmd", "/c", "maker.bat"], cwd=self.dir,
+                                 env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(maker.kill)
+        folder = maker.stdout.readline().strip().decode()
+        self.expect_output(run, start_line(name) + opened_line(folder + "\\setup.tmp") + DONE)
+        self.assertIn(b"ended", maker.communicate(b"go" + CRLF, timeout=PATIENCE)[0])
+        self.assertTrue(self.exists(folder + "/setup.tmp"), "deleted while held")
 
 
 class Wow64Redirection(WineCase):

@@ -1,0 +1,224 @@
+#include "windows_name.h"
+
+#include "name_components.h"
+#include "pattern.h"
+#include "windows_text.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <windows.h>
+
+namespace
+{
+
+bool is_separator(char character)
+{
+    return character == '\\' || character == '/';
+}
+
+bool starts_with(const std::wstring &text, const wchar_t *start)
+{
+    return text.compare(0, std::wcslen(start), start) == 0;
+}
+
+// Where the component that starts at start ends.
+std::size_t component_end(const char *name, std::size_t start)
+{
+    std::size_t end = start;
+    while (name[end] != '\0' && !is_separator(name[end])) {
+        ++end;
+    }
+    return end;
+}
+
+// The bytes of the root: a \\?\ or \\.\ prefix with what follows it (a
+// drive, or UNC with its server and share), a UNC server and share, or a
+// drive's "C:". The separators after it join it in split_name.
+std::size_t root_size(const char *name)
+{
+    if (!is_separator(name[0]) || !is_separator(name[1])) {
+        const char letter = static_cast<char>(name[0] | 0x20);
+        return letter >= 'a' && letter <= 'z' && name[1] == ':' ? 2 : 0;
+    }
+    std::size_t end = 2;
+    int components = 2; // \\server\share
+    if ((name[2] == '?' || name[2] == '.') && is_separator(name[3])) {
+        end = 4;
+        const bool unc = _strnicmp(name + end, "UNC", 3) == 0 && is_separator(name[end + 3]);
+        components = unc ? 3 : 1;
+    }
+    for (; components > 0; --components) {
+        end = component_end(name, end);
+        end += components > 1 ? std::strspn(name + end, "\\/") : 0;
+    }
+    return end;
+}
+
+// The part of exact, a \\?\ path, that a .. never goes above: the drive, or
+// UNC with its server and share, and the separator after it.
+std::size_t exact_root_size(const std::wstring &exact)
+{
+    const std::size_t prefix = 4; // the \\?\ in front
+    if (exact.size() < prefix) {
+        return exact.size();
+    }
+    std::size_t end = prefix;
+    int components = exact.compare(prefix, 4, L"UNC\\") == 0 ? 3 : 1;
+    for (; components > 0; --components) {
+        end = exact.find(L'\\', end);
+        if (end == std::wstring::npos) {
+            return exact.size();
+        }
+        ++end;
+    }
+    return end;
+}
+
+// Windows drops trailing spaces and dots from a name: the size without them,
+// or the whole size where nothing else is left.
+std::size_t without_trailing_dots(const std::string &text)
+{
+    const std::size_t last = text.find_last_not_of(" .");
+    return last != std::string::npos ? last + 1 : text.size();
+}
+
+// A wildcard component read as Windows' own search reads one.
+void read_wildcard(pattern_part &part)
+{
+    std::string text = part.given;
+    const std::size_t kept = without_trailing_dots(text);
+    const bool dot_dropped = text.find('.', kept) != std::string::npos;
+    text.resize(kept);
+    // "*.*" takes every name, with an extension or without, as in "dir *.*".
+    const std::string any_extension = "*.*";
+    if (text.size() >= any_extension.size() &&
+        text.compare(text.size() - any_extension.size(), any_extension.size(), any_extension) ==
+            0) {
+        text.resize(text.size() - 2);
+    }
+    // A dot after a star meant "no extension", as in "dir *.".
+    part.star_takes_no_dot = dot_dropped && !text.empty() && text.back() == '*';
+    const std::wstring wide = widened(text.c_str());
+    std::wstring upper;
+    upper_case_into(wide.data(), wide.size(), upper);
+    part.upper = narrowed(upper.data(), upper.size());
+}
+
+// A literal component as it is opened below a matched folder, where the
+// \\?\ path has Windows change nothing: without trailing spaces and dots,
+// as Windows reads a name; "." and ".." as they are, for the walk.
+std::wstring literal_as_opened(const std::string &given)
+{
+    if (given == "." || given == "..") {
+        return widened(given.c_str());
+    }
+    return widened(given.substr(0, without_trailing_dots(given)).c_str());
+}
+
+void read_parts(const name_components &split, pattern_name &pattern)
+{
+    const char *name = split.name;
+    pattern.given_prefix.assign(name, offset_of(split, split.first_wildcard));
+    pattern.exact_prefix = exact_path(widened(pattern.given_prefix.c_str()));
+    if (!pattern.exact_prefix.empty() && pattern.exact_prefix.back() != L'\\') {
+        pattern.exact_prefix += L'\\';
+    }
+    pattern.exact_root = exact_root_size(pattern.exact_prefix);
+    for (std::size_t i = split.first_wildcard; i < split.count; ++i) {
+        const name_component &component = split.parts[i];
+        pattern_part part;
+        part.given.assign(name + component.start, component.size);
+        part.separators.assign(name + component.start + component.size, component.separators);
+        part.wildcard = component.wildcard;
+        if (part.wildcard) {
+            read_wildcard(part);
+        } else {
+            part.literal = literal_as_opened(part.given);
+        }
+        pattern.parts.push_back(std::move(part));
+    }
+}
+
+} // namespace
+
+const char *unquoted(const char *name)
+{
+    std::size_t end = std::strlen(name);
+    while (end > 0 && name[end - 1] == ' ') {
+        --end;
+    }
+    if (end < 2 || name[0] != '"' || name[end - 1] != '"') {
+        return name;
+    }
+    auto *inner = static_cast<char *>(std::malloc(end - 1));
+    if (inner == nullptr) {
+        return ""; // never a part of the name: it would name another file
+    }
+    std::memcpy(inner, name + 1, end - 2);
+    inner[end - 2] = '\0';
+    return inner;
+}
+
+bool read_pattern(const char *name, pattern_name &pattern)
+{
+    const name_components split = split_name(name, root_size(name), "\\/");
+    const bool pattern_given = is_pattern(split);
+    if (pattern_given) {
+        try {
+            read_parts(split, pattern);
+        } catch (const std::bad_alloc &) {
+            pattern = pattern_name{};
+        }
+    }
+    std::free(split.parts);
+    return pattern_given;
+}
+
+bool component_matches(const pattern_part &part, const std::string &upper_name)
+{
+    if (!part.star_takes_no_dot) {
+        return pattern_matches(part.upper.c_str(), upper_name.c_str(), false);
+    }
+    // The pattern before its last star matches a start of the name, and the
+    // star takes the rest, which holds no dot.
+    const std::string before_star = part.upper.substr(0, part.upper.size() - 1);
+    const std::size_t dot = upper_name.rfind('.');
+    for (std::size_t end = dot == std::string::npos ? 0 : dot + 1; end <= upper_name.size();
+         ++end) {
+        const bool inside_character =
+            end < upper_name.size() &&
+            (static_cast<unsigned char>(upper_name.c_str()[end]) & 0xC0U) == 0x80U;
+        if (!inside_character &&
+            pattern_matches(before_star.c_str(), upper_name.substr(0, end).c_str(), false)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring exact_path(const std::wstring &name)
+{
+    const wchar_t *const exact = L"\\\\?\\";
+    if (starts_with(name, exact)) {
+        return name; // Windows takes it as it is
+    }
+    const wchar_t *path = name.empty() ? L"." : name.c_str();
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD made = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (made >= full.size()) {
+        full.resize(made);
+        made = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (made == 0 || made >= full.size()) {
+        return std::wstring();
+    }
+    full.resize(made);
+    if (starts_with(full, L"\\\\.\\")) {
+        return exact + full.substr(4); // a device's path
+    }
+    if (starts_with(full, L"\\\\")) {
+        return exact + std::wstring(L"UNC\\") + full.substr(2);
+    }
+    return exact + full;
+}

@@ -1,0 +1,53 @@
+#ifndef FILEHOLDER_WINDOWS_NAME_H
+#define FILEHOLDER_WINDOWS_NAME_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// How a name given to fileholder reads on Windows. Components end at \, at /
+// and after a drive's "C:"; a \\?\ or \\.\ prefix, a drive and a UNC
+// server and share are the root, never a pattern. A name is a pattern when a
+// component after the root holds * or ? and the last one names a file.
+
+// A typed name without the double quotes around it, and the spaces after
+// them, as Explorer's "Copy as path" and cmd's echo leave it: no Windows name
+// holds a ". Any other name as it is.
+const char *unquoted(const char *name);
+
+// A component of a pattern, from its first wildcard component on.
+struct pattern_part {
+    std::string given;      // the component as given
+    std::string separators; // the separators after it, as given
+    bool wildcard = false;
+    // A wildcard component as it is matched, in upper case, UTF-8: trailing
+    // spaces and dots dropped, a final "*.*" read as "*".
+    std::string upper;
+    bool star_takes_no_dot = false; // it ended in "*.": that last * takes no dot
+    std::wstring literal;           // a literal component as it is opened
+};
+
+// A pattern read once, as its attempts need it.
+struct pattern_name {
+    std::string given_prefix; // the name before its first wildcard component
+    // That folder as a full \\?\ path, ending in \, so that nothing below it
+    // is read as a device or loses a trailing dot; empty when it has none.
+    std::wstring exact_prefix;
+    std::size_t exact_root = 0; // what of exact_prefix a .. never goes above
+    std::vector<pattern_part> parts;
+};
+
+// True when name is a pattern; pattern is then set to it, or left without
+// parts where there is no memory to read it (a pattern that matches
+// nothing).
+bool read_pattern(const char *name, pattern_name &pattern);
+
+// True when an entry's name, in upper case and UTF-8, matches a wildcard
+// component.
+bool component_matches(const pattern_part &part, const std::string &upper_name);
+
+// The full path that Windows makes of name when it opens it, written with
+// the \\?\ prefix; empty when it makes none. Throws std::bad_alloc.
+std::wstring exact_path(const std::wstring &name);
+
+#endif
