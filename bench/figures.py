@@ -5,6 +5,8 @@ import math
 
 from measures import LIFETIMES_MS
 from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
+from modes_pattern import CHURN_RATES, LINK_TOUCH_RATES
+from modes_tree import TREE_LIFETIMES_MS
 
 # The inotify floors, woken by any change in their folder, that wake less
 # often than this under a storm do not see it: they wake for most events.
@@ -18,6 +20,8 @@ def broken(got):
         checks += literal(got["literal"])
     if "pattern" in got:
         checks += pattern(got["pattern"])
+    if "tree" in got:
+        checks += tree(got["tree"])
     if "windows" in got:
         checks += windows(got["windows"])
     problems = []
@@ -57,11 +61,15 @@ def catch_figures(where, catch, lived, subjects, lifetimes):
 
 
 def cost_figures(cost, key, subjects):
-    """CPU and wake-ups while waiting under one condition, for each subject."""
+    """CPU and wake-ups while waiting under one condition, for each subject,
+    and the CPU of the sleep floor beside it, the ratio's denominator."""
     figures = []
     for s in subjects:
-        figures += [at_least_zero(f"{s}: CPU waiting, {key}", cost.get(key, {}).get("cpu", {}).get(s)),
-                    at_least_zero(f"{s}: wake-ups/s waiting, {key}", cost.get(key, {}).get("wakeups", {}).get(s))]
+        got = {kind: cost.get(key, {}).get(kind, {}).get(s) for kind in ("cpu", "floor", "wakeups", "ratio")}
+        figures += [at_least_zero(f"{s}: CPU waiting, {key}", got["cpu"]),
+                    positive(f"{s}: the sleep floor beside it, {key}", got["floor"]),
+                    at_least_zero(f"{s}: CPU waiting as a multiple of the sleep floor, {key}", got["ratio"]),
+                    at_least_zero(f"{s}: wake-ups/s waiting, {key}", got["wakeups"])]
     return figures
 
 
@@ -87,8 +95,7 @@ def load_rate(runs):
 def literal(got):
     cost = got["cost"]
     # Without the storm's wake-ups it could miss the watch and every figure still look fine.
-    figures = [positive("sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor")),
-               woken(cost, "storm", "inotify (floor)")]
+    figures = [woken(cost, "storm", "inotify (floor)")]
     figures += cost_figures(cost, "storm", got["storm_subjects"])
     for rate in SWEEP_RATES:
         figures += cost_figures(cost, f"name {rate}", ["fileholder"])
@@ -112,13 +119,36 @@ def pattern(got):
     figures = latency_figures("pattern", got["latency"], subjects, got["trials"])
     figures += catch_figures("pattern ", got["catch"], got["lived"], subjects, LIFETIMES_MS)
     figures += catch_figures("many files, ", got["many_catch"], got["many_lived"], subjects, (0.2,))
-    figures.append(positive("pattern sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor")))
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
     figures += cost_figures(cost, "storm", ["fileholder", "pattern floor", "inotifywait loop"])
-    for key in ("huge", "huge storm", "huge match storm"):
+    huge = ["huge", "huge storm", "huge match storm", "huge touch storm"]
+    huge += [f"churn {rate}" for rate in CHURN_RATES] + [f"links {rate}" for rate in LINK_TOUCH_RATES]
+    for key in huge:
         figures += cost_figures(cost, key, ["fileholder", "pattern floor"])
-    figures += [woken(cost, "storm", "pattern floor"), woken(cost, "huge match storm", "pattern floor")]
+    # The pattern floor follows every event: fewer wake-ups, and the load was not seen.
+    figures += [woken(cost, key, "pattern floor") for key in ["storm", "huge match storm"] + huge[3:]]
+    for what in ("flood", "link_target"):
+        figures.append(positive(f"fileholder: {what} trials", len(got[what])))
+        figures += [positive(f"fileholder: {what} delay", value) for value in got[what]]
+    figures += load_figures("floods", got["flood_runs"])
+    return figures + [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
+
+
+def tree(got):
+    """A file that stayed may be missed there (None): the others are held."""
+    subjects, cost = got["subjects"], got["cost"]
+    figures = [(f"{s}: tree trials", len(got["latency"].get(s, [])), got["trials"], got["trials"], True)
+               for s in subjects]
+    figures += [positive(f"{s}: tree latency", value) for s in subjects
+                for value in got["latency"].get(s, []) if value is not None]
+    figures += [positive(f"{s}: tree files held of those that stayed", sum(v is not None for v in values))
+                for s, values in got["latency"].items() if s != "inotifywait -r loop"]
+    figures += catch_figures("tree ", got["catch"], got["lived"], subjects, TREE_LIFETIMES_MS)
+    figures += cost_figures(cost, "quiet", subjects)
+    figures += cost_figures(cost, "many", subjects)
+    figures += cost_figures(cost, "storm", [s for s in subjects if s != "Python glob loop"])
+    figures.append(woken(cost, "storm", "tree floor"))
     return figures + [check for key, runs in got["loads"].items() for check in load_figures(key, runs)]
 
 
@@ -130,4 +160,4 @@ def windows(got):
         figures += catch_figures(f"pattern, {folder} folder: ", got[f"windows_{folder}_catch"],
                                  got[f"windows_{folder}_lived"], programs, WINDOWS_LIFETIMES_MS)
         figures += cost_figures(cost, folder, programs)
-    return figures + [positive("sleep floor: CPU", cost.get("quiet", {}).get("cpu", {}).get("sleep floor"))]
+    return figures + cost_figures(cost, "tree", programs)

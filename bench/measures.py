@@ -3,34 +3,54 @@ the machine hits all alike: latency, catch rate, CPU while waiting under
 each load, wake-ups and memory while holding, start-up."""
 
 import contextlib
+import math
 import os
 import random
 import statistics
 import time
 
-from trial import Running, precise_sleep
+from running import Running
+from trial import precise_sleep
 
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
+# From a subject's start line to its CPU being counted: its start settles.
+SETTLE_SECONDS = 0.3
+
+
+def cost_plan(quick):
+    """Rounds and seconds of each CPU measurement: a smoke run's are short."""
+    return (1, 0.2) if quick else (3, 1.5)
 
 
 def check_opened(bench, running, subject, path):
-    """A pattern's subject must say it opened the file that appeared."""
+    """A pattern's subject must say it opened the file that appeared: the
+    same name from the first wildcard component on."""
     opened = running.opened()
-    if bench.pattern and (opened is None or not opened.endswith(os.path.basename(path))):
+    if not bench.pattern:
+        return
+    parts = bench.pattern.split("/")
+    depth = len(parts) - min(index for index, part in enumerate(parts) if "*" in part)
+    tail = "/" + "/".join(path.split("/")[-depth:])
+    if opened is None or not opened.replace("\\", "/").endswith(tail):
         raise RuntimeError(f"{subject} said it opened {opened!r}, not {path}")
 
 
-def latency(bench, trials, subjects):
-    """From the moment the file appears to the done line (ms), for each."""
+def latency(bench, trials, subjects, missed_after=None):
+    """From the moment the file appears to the done line (ms), for each.
+    Given missed_after (s), a file not held by then counts as missed, None
+    among the results; else a missed file fails the run."""
     results = {subject: [] for subject in subjects}
     for _, subject in bench.rounds(trials, subjects):
         name = bench.awaited()
         running = bench.start(subject, name)
         time.sleep(random.uniform(0.003, 0.008))  # a random phase of the poll
         appeared, path = bench.appear(name)
-        held = running.wait_line(b"- done", 10)
+        held = running.wait_line(b"- done", missed_after or 10)
         running.stop()
-        os.unlink(path)
+        bench.remove(path)
+        if held is None and missed_after:
+            results[subject].append(None)
+            continue
         if held is None:
             raise RuntimeError(f"{subject} missed a file that stayed")
         check_opened(bench, running, subject, path)
@@ -53,8 +73,8 @@ def catch_rate(bench, rounds, subjects, lifetimes=LIFETIMES_MS, wait=0.03):
             # a woken subject off its processor and measures the scheduler.
             appeared, path = bench.appear(name)
             precise_sleep(lifetime / 1000)
-            os.unlink(path)
-            lived[lifetime].append((time.perf_counter_ns() - appeared) / 1e6)
+            gone = bench.remove(path)
+            lived[lifetime].append((gone - appeared) / 1e6)
             if running.wait_line(b"- done", wait) is not None:
                 check_opened(bench, running, subject, path)
                 caught[subject][lifetime] += 1
@@ -66,38 +86,49 @@ def catch_rate(bench, rounds, subjects, lifetimes=LIFETIMES_MS, wait=0.03):
 
 
 def cpu_share(bench, subject, seconds, name=None):
-    """CPU share of one core while waiting on a name that never opens, and
-    wake-ups a second: voluntary switches, each a sleep that ended."""
+    """CPU shares of one core while waiting on a name that never opens: the
+    subject's and that of the sleep floor run beside it, over the same
+    interval; and the subject's wake-ups a second (voluntary switches, each
+    a sleep that ended)."""
     running = bench.start(subject, name or bench.awaited())
-    time.sleep(0.3)
-    cpu_before, slept_before = running.cpu_ns(), running.status("voluntary_ctxt_switches")
-    at_before = time.perf_counter_ns()
-    time.sleep(seconds)
-    spent = running.cpu_ns() - cpu_before
-    slept = running.status("voluntary_ctxt_switches") - slept_before
-    elapsed = time.perf_counter_ns() - at_before
-    held = running.wait_line(b"- done", 0.01) is not None
-    running.stop()
+    floor = bench.start_floor()
+    try:
+        time.sleep(min(SETTLE_SECONDS, seconds))
+        cpu_before, floor_before = running.cpu_ns(), floor.cpu_ns()
+        slept_before, at_before = running.status("voluntary_ctxt_switches"), time.perf_counter_ns()
+        time.sleep(seconds)
+        spent, floor_spent = running.cpu_ns() - cpu_before, floor.cpu_ns() - floor_before
+        slept = running.status("voluntary_ctxt_switches") - slept_before
+        elapsed = time.perf_counter_ns() - at_before
+        held = running.wait_line(b"- done", 0.01) is not None
+    finally:
+        floor.stop()
+        running.stop()
     if held:
         raise RuntimeError(f"{subject} held a name that never opens")
-    return spent / elapsed, slept / (elapsed / 1e9)
+    return spent / elapsed, floor_spent / elapsed, slept / (elapsed / 1e9)
 
 
 def polling_cost(bench, rounds, seconds, conditions):
     """CPU shares and wake-ups a second while waiting, under each condition
-    in turn, round by round. A condition is (key, subjects, load): load()
-    gives a context that runs it and yields the name to wait on, or None
-    for a fresh one. Returns {key: {"cpu": {subject: mean}, "wakeups": ...}}."""
-    got = {key: {"cpu": {}, "wakeups": {}} for key, _, _ in conditions}
+    in turn, round by round, each subject with the sleep floor beside it. A
+    condition is (key, subjects, load): load() gives a context that runs it
+    and yields the name to wait on, or None for a fresh one. Returns {key:
+    {"cpu": {subject: mean}, "floor": {subject: the mean of the floor beside
+    it}, "ratio": {subject: cpu / floor}, "wakeups": ...}}."""
+    got = {key: {"cpu": {}, "floor": {}, "wakeups": {}} for key, _, _ in conditions}
     for _ in range(rounds):
         for key, subjects, load in conditions:
             with load() as name:
                 for subject in subjects:
-                    share, rate = cpu_share(bench, subject, seconds, name)
-                    got[key]["cpu"].setdefault(subject, []).append(share)
-                    got[key]["wakeups"].setdefault(subject, []).append(rate)
-    return {key: {kind: {s: statistics.mean(v) for s, v in by.items()} for kind, by in figures.items()}
-            for key, figures in got.items()}
+                    for kind, value in zip(("cpu", "floor", "wakeups"), cpu_share(bench, subject, seconds, name)):
+                        got[key][kind].setdefault(subject, []).append(value)
+    means = {key: {kind: {s: statistics.mean(v) for s, v in by.items()} for kind, by in figures.items()}
+             for key, figures in got.items()}
+    for figures in means.values():
+        figures["ratio"] = {s: cpu / figures["floor"][s] if figures["floor"][s] > 0 else math.inf
+                            for s, cpu in figures["cpu"].items()}
+    return means
 
 
 @contextlib.contextmanager

@@ -1,5 +1,5 @@
-"""What each mode measures, and in which folders: a known name (with the
-storm on it and the sweep of event rates), a pattern, the Windows program."""
+"""What the modes of a known name measure (with the storm on it and the
+sweep of event rates), and the Windows program's."""
 
 import contextlib
 import os
@@ -13,22 +13,17 @@ WINDOWS_LIFETIMES_MS = (0.5, 1)
 BUSY_FILES_PER_SECOND = 10000
 # Folder events a second in the sweep; 10,000 are the busy folder and the storm.
 SWEEP_RATES = (100, 300, 1000, 3000)
-PATTERN = "is-*.tmp"
-MANY_FILES, HUGE_FILES, UNOPENABLE_MATCHES = 10000, 100000, 1000
 
 
 def literal(options, work):
     """The figures for a known name, and the Bench that measured them."""
     quick = options.quick
     bench = Bench(subjects.literal_subjects(options.fileholder, work), work,
-                  subjects.build(work, "busy_folder.c"))
+                  subjects.build(work, "busy_folder.c"), subjects.sleep_floor(work))
     all_subjects = list(bench.commands)
-    bench.commands["sleep floor"] = subjects.sleep_floor(work)
     # The shell loop polls like the Python loop; in the busy folder and under
-    # the storm it would only add its own cost. The sleep floor under the
-    # storm shows what the storm's process costs others on this machine.
-    busy_subjects = ["fileholder", "Python loop", "inotify (floor)"]
-    storm_subjects = busy_subjects + ["sleep floor"]
+    # the storm it would only add its own cost.
+    busy_subjects = storm_subjects = ["fileholder", "Python loop", "inotify (floor)"]
     got = {"bench": bench, "subjects": all_subjects, "busy_subjects": busy_subjects,
            "storm_subjects": storm_subjects, "loads": {}}
 
@@ -43,18 +38,17 @@ def literal(options, work):
     for rate in SWEEP_RATES:
         conditions += [(f"name {rate}", ["fileholder"], load(f"name {rate}", rate, True)),
                        (f"other {rate}", ["fileholder"], load(f"other {rate}", rate, False))]
-    cost_rounds, cost_seconds = (1, 0.5) if quick else (3, 1.5)
+    cost_rounds, cost_seconds = measures.cost_plan(quick)
     if options.storm_only:
-        conditions.insert(0, ("quiet", ["sleep floor"], quiet))
         got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
         return got
-    got["trials"] = 10 if quick else 250
+    got["trials"] = 5 if quick else 250
     got["latency"] = measures.latency(bench, got["trials"], all_subjects)
     with bench.load(got["loads"].setdefault("busy", []), BUSY_FILES_PER_SECOND):
         got["busy_latency"] = measures.latency(bench, got["trials"], busy_subjects)
-    got["rounds"] = 3 if quick else 120
+    got["rounds"] = 2 if quick else 120
     got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects)
-    conditions[:0] = [("quiet", list(bench.commands), quiet),
+    conditions[:0] = [("quiet", all_subjects, quiet),
                       ("busy", busy_subjects, load("busy", BUSY_FILES_PER_SECOND, False))]
     got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
     got["wakeups"], got["peak"] = measures.holding(bench, 1 if quick else 5, 0.5 if quick else 1,
@@ -63,96 +57,23 @@ def literal(options, work):
     return got
 
 
-def pattern_folders(work, quick):
-    """A quiet folder, one of many other files and a huge one that also holds
-    matches that cannot be opened (mode 0, and waited on as another user
-    than root). Returns their patterns by name, and their sizes."""
-    sizes = {"many_files": 1000 if quick else MANY_FILES, "huge_files": 10000 if quick else HUGE_FILES,
-             "unopenable": 100 if quick else UNOPENABLE_MATCHES,
-             "unopenable_how": "mode 0 files" + (", waited on as user nobody" if os.geteuid() == 0 else "")}
-    contents = {"quiet": (0, 0), "many": (sizes["many_files"], 0),
-                "huge": (sizes["huge_files"], sizes["unopenable"])}
-    patterns = {}
-    for folder, (others, unopenable) in contents.items():
-        path = os.path.join(work, folder)
-        os.mkdir(path)
-        for number in range(others):
-            open(os.path.join(path, f"other_{number:06}.tmp"), "wb").close()
-        for number in range(unopenable):
-            name = os.path.join(path, f"is-locked{number:04}.tmp")
-            open(name, "wb").close()
-            os.chmod(name, 0)
-        patterns[folder] = os.path.join(path, PATTERN)
-    return patterns, sizes
-
-
-def pattern(options, work, patterns, sizes):
-    """The figures for a pattern, side by side with the pattern floor, the
-    inotifywait pipeline and the Python loop."""
-    quick = options.quick
-    bench = Bench(subjects.pattern_subjects(options.fileholder, work), work,
-                  subjects.build(work, "busy_folder.c"))
-    all_subjects = list(bench.commands)
-    bench.commands["sleep floor"] = subjects.sleep_floor(work)
-    got = {"bench": bench, "subjects": all_subjects, "loads": {}, **sizes}
-    bench.pattern = patterns["quiet"]
-    got["trials"] = 10 if quick else 200
-    got["latency"] = measures.latency(bench, got["trials"], all_subjects)
-    got["rounds"] = 3 if quick else 100
-    got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects)
-    bench.pattern = patterns["many"]
-    got["many_catch"], got["many_lived"] = measures.catch_rate(bench, got["rounds"], all_subjects, (0.2,))
-
-    @contextlib.contextmanager
-    def waiting(folder, per_second=0, entry=None):
-        """Waiting on the folder's pattern, under a load of per_second
-        events (files made, or touches of entry); the huge folder's
-        matches cannot be opened by the subjects, who run as nobody there."""
-        load = quiet()
-        if per_second:
-            events = "touches of a match" if entry else "other files"
-            runs = got["loads"].setdefault(f"{events} in the {folder} folder", [])
-            load = bench.load(runs, per_second, entry, os.path.dirname(patterns[folder]))
-        bench.user = "nobody" if folder == "huge" and os.geteuid() == 0 else None
-        try:
-            with load:
-                yield patterns[folder]
-        finally:
-            bench.user = None
-
-    events = ["fileholder", "pattern floor", "inotifywait loop"]
-    bounded = ["fileholder", "pattern floor"]
-    storm = STORM_TOUCHES_PER_SECOND
-    conditions = [
-        ("quiet", list(bench.commands), lambda: waiting("quiet")),
-        ("many", all_subjects, lambda: waiting("many")),
-        ("storm", events, lambda: waiting("quiet", BUSY_FILES_PER_SECOND)),
-        ("huge", bounded, lambda: waiting("huge")),
-        ("huge storm", bounded, lambda: waiting("huge", BUSY_FILES_PER_SECOND)),
-        ("huge match storm", bounded, lambda: waiting("huge", storm, "is-locked0000.tmp")),
-    ]
-    got["cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 1.5, conditions)
-    bench.pattern = None
-    return got
-
-
-def windows(options, work, bench, patterns, sizes):
+def windows(options, work, bench, patterns, sizes, trees):
     """The Windows programs under Wine: latency and catch rate for a known
     name; for a pattern, catch rate and CPU in a quiet folder and in one of
-    many files. Each program is a subject of its own, named as given, so
+    many files; CPU for a folder pattern among many matching folders (trees,
+    the tree mode's patterns and count of folders). Each program is a subject of its own, named as given, so
     that two builds can be compared in one interleaved run. The first start
     under Wine also starts the Wine server, which takes seconds; later
     starts take a tenth of one."""
     quick = options.quick
     programs = list(dict.fromkeys(options.windows))
-    got = {"windows": programs, "many_files": sizes["many_files"]}
+    got = {"windows": programs, "many_files": sizes["many_files"], "tree_folders": trees[1]}
     for exe in programs:
         bench.commands[exe] = [options.wine, os.path.abspath(exe)]
         bench.start_timeout[exe] = 60
         # The pattern as a Windows name: the Unix root is drive Z:.
         bench.arguments[exe] = lambda name: "Z:" + name.replace("/", "\\") if "*" in name else name
-    if "sleep floor" not in bench.commands:
-        bench.commands["sleep floor"] = subjects.sleep_floor(work)
+    bench.floor = bench.floor or subjects.sleep_floor(work)
     got["windows_trials"] = 5 if quick else 100
     got["windows_latency"] = measures.latency(bench, got["windows_trials"], programs)
     got["windows_rounds"] = 3 if quick else 100
@@ -164,7 +85,8 @@ def windows(options, work, bench, patterns, sizes):
         got[f"windows_{folder}_catch"], got[f"windows_{folder}_lived"] = measures.catch_rate(
             bench, got["windows_rounds"], programs, WINDOWS_LIFETIMES_MS, wait=0.3)
     bench.pattern = None
-    conditions = [("quiet", programs + ["sleep floor"], lambda: contextlib.nullcontext(patterns["quiet"])),
-                  ("many", programs, lambda: contextlib.nullcontext(patterns["many"]))]
+    conditions = [("quiet", programs, lambda: contextlib.nullcontext(patterns["quiet"])),
+                  ("many", programs, lambda: contextlib.nullcontext(patterns["many"])),
+                  ("tree", programs, lambda: contextlib.nullcontext(trees[0]["many"]))]
     got["windows_cost"] = measures.polling_cost(bench, 1 if quick else 3, 0.5 if quick else 1.5, conditions)
     return got

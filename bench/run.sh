@@ -11,10 +11,13 @@ bash scripts/build.sh >/dev/null
 mkdir -p bench/results
 status=0
 python3 bench --data bench/results "$@" | tee bench/results/table.md || status=$?
-for plot in catch_rate pattern_catch_rate; do
+for plot in catch_rate pattern_catch_rate tree_catch_rate; do
     [ -f "bench/results/$plot.dat" ] || continue
     heading="Share of short-lived files caught"
-    [ "$plot" = pattern_catch_rate ] && heading="$heading, waiting on a pattern"
+    case $plot in
+    pattern_catch_rate) heading="$heading, waiting on a pattern" ;;
+    tree_catch_rate) heading="$heading, waiting on a folder pattern" ;;
+    esac
     gnuplot -e "data='bench/results/$plot.dat'; out='doc/${plot//_/-}.svg'; heading='$heading'" \
         bench/catch_rate.gp
 done

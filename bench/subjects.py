@@ -80,6 +80,45 @@ inotifywait -m -e create -e moved_to --format %f "$folder" 2>&1 | {
 }
 """
 
+# The tree mode's: the first match of glob.glob (in name order) that opens,
+# every 1 ms.
+TREE_PYTHON_LOOP = """
+import glob, signal, sys, time
+print("- start", flush=True)
+held = None
+while held is None:
+    for name in sorted(glob.glob(sys.argv[1])):
+        try:
+            held = open(name, "rb")
+            break
+        except OSError:
+            pass
+    else:
+        time.sleep(0.001)
+print(f"- opened {held.name}", flush=True)
+print("- done", flush=True)
+while True:
+    signal.pause()
+"""
+
+# inotifywait watching the base and every folder below it (-r), the full
+# path of each event matched against the whole pattern, wrapped as above.
+TREE_INOTIFYWAIT_LOOP = """
+base=${1%/*/*}
+inotifywait -m -r -e create -e moved_to --format %w%f "$base" 2>&1 | {
+    while read -r f; do
+        case $f in
+        "Watches established.") echo "- start" ;;
+        $1) exec 3<"$f" && break ;;
+        esac
+    done 2>/dev/null
+    echo "- opened $f"
+    echo "- done"
+    sleep infinity &
+    wait
+}
+"""
+
 
 def build(folder, source):
     """Compiles one of the C references kept beside this script."""
@@ -112,6 +151,18 @@ def pattern_subjects(fileholder, work):
         "pattern floor": [build(work, "pattern_floor.c")],
         "inotifywait loop": ["bash", "-c", INOTIFYWAIT_LOOP, "inotifywait"],
         "Python loop": [sys.executable, "-c", PATTERN_PYTHON_LOOP],
+    }
+
+
+def tree_subjects(fileholder, work):
+    """fileholder and what a user would reach for instead, for a file of a
+    known name in a folder of a random name (BASE/FOLDER_PATTERN/NAME)."""
+    ensure_inotifywait()
+    return {
+        "fileholder": [os.path.abspath(fileholder)],
+        "tree floor": [build(work, "tree_floor.c")],
+        "inotifywait -r loop": ["bash", "-c", TREE_INOTIFYWAIT_LOOP, "inotifywait"],
+        "Python glob loop": [sys.executable, "-c", TREE_PYTHON_LOOP],
     }
 
 

@@ -1,123 +1,32 @@
-"""Running a trial: a subject's process and its lines, the other process that
-loads the folder, and the Bench that starts subjects and makes files appear."""
+"""Running a trial: the other process that loads the folder, and the Bench
+that starts subjects (and the sleep floor beside them) and makes files
+appear and go."""
 
 import contextlib
 import ctypes
 import os
 import random
-import select
 import signal
 import string
-import subprocess
 import time
 
-TICKS = os.sysconf("SC_CLK_TCK")
+from running import Running
+
 LIBC = ctypes.CDLL(None, use_errno=True)
 PR_SET_TIMERSLACK, PR_GET_TIMERSLACK = 29, 30
 STORM_TOUCHES_PER_SECOND = 10000
 
 
-class Running:
-    """One running subject: a process in its own session, its output lines."""
-
-    def __init__(self, command, name, extra=(), user=None):
-        self.started = time.perf_counter_ns()
-        self.process = subprocess.Popen(command + [name, *extra], stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                                        start_new_session=True, user=user)
-        self.fd = self.process.stdout.fileno()
-        self.buffer = b""
-        self.last_line = ""
-        self.lines = []  # every line read, in order
-
-    def wait_line(self, prefix, timeout):
-        """The time the line starting with prefix arrived, or None. Matching
-        the start alone also takes the Windows program's CR LF lines."""
-        deadline = time.monotonic() + timeout
-        while True:
-            lines = self.buffer.split(b"\n")
-            for index, line in enumerate(lines[:-1]):
-                self.lines.append(line.decode(errors="replace").rstrip("\r"))
-                if line.startswith(prefix):
-                    self.buffer = b"\n".join(lines[index + 1:])
-                    self.last_line = self.lines[-1]
-                    return self.arrived
-            self.buffer = lines[-1]
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
-                return None
-            chunk = os.read(self.fd, 4096)
-            self.arrived = time.perf_counter_ns()
-            if not chunk:
-                return None
-            self.buffer += chunk
-
-    def opened(self):
-        """The name of its "- opened NAME" line, if it printed one."""
-        found = [line[len("- opened "):] for line in self.lines if line.startswith("- opened ")]
-        return found[-1] if found else None
-
-    def processes(self):
-        """Its session: the process and whatever it started (a pipeline's parts)."""
-        pids = []
-        for entry in os.listdir("/proc"):
-            if entry.isdigit():
-                try:
-                    if self.stat(entry)[3] == str(self.process.pid):  # the session id
-                        pids.append(entry)
-                except OSError:
-                    pass
-        return pids
-
-    def stat(self, pid):
-        with open(f"/proc/{pid}/stat") as file:
-            return file.read().rsplit(")", 1)[1].split()
-
-    def proc(self, name):
-        with open(f"/proc/{self.process.pid}/{name}") as file:
-            return file.read()
-
-    def status(self, field):
-        for line in self.proc("status").splitlines():
-            key, _, value = line.partition(":")
-            if key == field:
-                return int(value.split()[0])
-        raise KeyError(field)
-
-    def cpu_ns(self):
-        """CPU time of its session's processes and of the children they reaped."""
-        total = 0
-        for pid in self.processes():
-            try:
-                with open(f"/proc/{pid}/schedstat") as file:
-                    own = int(file.read().split()[0])
-                stat = self.stat(pid)
-            except OSError:
-                continue  # ended in between
-            children = int(stat[13]) + int(stat[14])  # cutime, cstime
-            total += own + children * 1_000_000_000 // TICKS
-        return total
-
-    def switches(self):
-        return self.status("voluntary_ctxt_switches") + self.status("nonvoluntary_ctxt_switches")
-
-    def stop(self):
-        try:
-            os.killpg(self.process.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        self.process.wait()
-        self.process.stdout.close()
-
-
 class Load:
     """The other process that creates and deletes files in the folder while
-    the block runs, or, given an entry of it, sets that entry's times. Each
-    run's (files or touches made, seconds) is added to runs."""
+    the block runs, or what how asks of busy_folder: ("locked", PREFIX) for
+    matches that cannot be opened, ("touch", ENTRY...) to set entries' times
+    in turn; per_second 0 asks for as many as it can. Each run's (files or
+    touches made, seconds) is added to runs."""
 
-    def __init__(self, binary, folder, runs, per_second, entry=None):
+    def __init__(self, binary, folder, runs, per_second, how=()):
         self.binary, self.folder, self.runs = binary, folder, runs
-        self.extra = [str(per_second)] + ([entry] if entry else [])
+        self.extra = [str(per_second), *how]
 
     def __enter__(self):
         self.running = Running([self.binary], self.folder, extra=self.extra)
@@ -141,20 +50,22 @@ class Load:
 class Bench:
     """Starts subjects on awaited names and makes files appear at them. An
     awaited name is a fresh literal name, or with pattern set, that pattern
-    (FOLDER/PREFIX*SUFFIX), at which each file appears with a random name."""
+    (FOLDER/PREFIX*SUFFIX, or BASE/PREFIX*SUFFIX/NAME for a folder of a
+    random name), at which each file appears with a random name."""
 
-    def __init__(self, commands, folder, busy_binary):
+    def __init__(self, commands, folder, busy_binary, floor):
         self.commands = dict(commands)  # the subjects and the references
         self.folder = folder
         self.busy_binary = busy_binary
+        self.floor = floor  # the sleep floor's command, run beside a subject
         self.pattern = None
         self.user = None  # whom subjects run as, when not this process's user
         self.arguments = {}  # subject: how it is given the awaited name
         self.start_timeout = {}  # seconds, for subjects slow to start
         self.counter = 0
 
-    def load(self, runs, per_second, entry=None, folder=None):
-        return Load(self.busy_binary, folder or self.folder, runs, per_second, entry)
+    def load(self, runs, per_second, folder=None, how=()):
+        return Load(self.busy_binary, folder or self.folder, runs, per_second, how)
 
     @contextlib.contextmanager
     def storm(self, runs, per_second=STORM_TOUCHES_PER_SECOND):
@@ -165,7 +76,7 @@ class Bench:
         os.mkdir(name)
         made = os.stat(name).st_mtime_ns
         try:
-            with self.load(runs, per_second, os.path.basename(name), os.path.dirname(name)):
+            with self.load(runs, per_second, os.path.dirname(name), ("touch", os.path.basename(name))):
                 yield name
             # Touches beside the name would leave its waiters a busy folder.
             if os.stat(name).st_mtime_ns == made:
@@ -182,23 +93,31 @@ class Bench:
 
     def appear(self, awaited):
         """Makes a file that the awaited name stands for exist, complete, in
-        one step; returns the time just before, and the file's path. A
-        pattern's file is written elsewhere first, so that the folder sees
-        only its arrival."""
+        one step; returns the time just before, and the file's path. For a
+        pattern, each wildcard component (PREFIX*SUFFIX) gets a random name;
+        a wildcard folder is made just before the file appears in it, as
+        `mktemp -d` and a write would. A pattern's file is written elsewhere
+        first, so that the folder sees only its arrival."""
+        name, scratch = awaited, awaited + ".part"
         if self.pattern:
-            folder, pattern = os.path.split(awaited)
-            prefix, suffix = pattern.split("*")
-            letters = "".join(random.choices(string.ascii_letters + string.digits, k=8))
-            name = os.path.join(folder, prefix + letters + suffix)
+            name = "/".join(random_name(part) if "*" in part else part for part in awaited.split("/"))
             scratch = os.path.join(self.folder, "scratch")
-        else:
-            name = awaited
-            scratch = name + ".part"
         with open(scratch, "wb") as file:
             file.write(b"data\n")
+        if os.path.dirname(name) != os.path.dirname(awaited):
+            os.mkdir(os.path.dirname(name))
         before = time.perf_counter_ns()
         os.rename(scratch, name)
         return before, name
+
+    def remove(self, path):
+        """Deletes a file that appeared, then the folder made for it; returns
+        the time the file went."""
+        os.unlink(path)
+        gone = time.perf_counter_ns()
+        if self.pattern and os.path.dirname(path) != os.path.dirname(self.pattern):
+            os.rmdir(os.path.dirname(path))
+        return gone
 
     def start(self, subject, name, timeout=None):
         argument = self.arguments.get(subject, lambda name: name)(name)
@@ -208,11 +127,26 @@ class Bench:
             raise RuntimeError(f"{subject} did not start")
         return running
 
+    def start_floor(self):
+        """The sleep floor, started to run beside a subject."""
+        running = Running(self.floor, "")
+        if running.wait_line(b"- start", 10) is None:
+            running.stop()
+            raise RuntimeError("the sleep floor did not start")
+        return running
+
     def rounds(self, count, subjects):
         """Yields (round, subject) with the subjects in turn, round by round."""
         for number in range(count):
             for subject in subjects:
                 yield number, subject
+
+
+def random_name(pattern):
+    """A name for a component PREFIX*SUFFIX: eight random letters and digits
+    for the star."""
+    prefix, suffix = pattern.split("*")
+    return prefix + "".join(random.choices(string.ascii_letters + string.digits, k=8)) + suffix
 
 
 def precise_sleep(seconds):
