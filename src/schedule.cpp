@@ -14,6 +14,11 @@ bool may_list(std::int64_t credit, bool first_listing, std::int64_t held)
     return first_listing ? credit > -held : credit >= held / 2;
 }
 
+bool relisting_due(std::int64_t since, std::int64_t cost, std::int64_t least, std::int64_t share)
+{
+    return since >= least && since >= cost * share;
+}
+
 std::int64_t next_due(std::int64_t start, const std::int64_t *costs, std::size_t count,
                       std::int64_t share)
 {

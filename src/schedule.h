@@ -21,6 +21,11 @@ std::int64_t refilled(std::int64_t level, std::int64_t elapsed, std::int64_t sha
 // still there; any other waits until half the budget is kept for those.
 bool may_list(std::int64_t credit, bool first_listing, std::int64_t held);
 
+// Whether a listing that costs cost is due again, since after the last:
+// after least at the least, and so that such listings take 1 / share of the
+// time at most.
+bool relisting_due(std::int64_t since, std::int64_t cost, std::int64_t least, std::int64_t share);
+
 // When the next of a series of attempts is due, so that they take at most
 // 1 / share of the time: share times the shortest of the last costs after
 // start. The shortest, as time spent preempted or waiting for a disk costs

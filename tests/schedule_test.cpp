@@ -65,6 +65,24 @@ TEST(schedule, listings_take_a_hundredth_of_the_time_whatever_they_cost)
     }
 }
 
+TEST(schedule, a_watched_folder_is_listed_again_as_a_backstop_only)
+{
+    struct row {
+        std::int64_t since, cost;
+        bool due;
+    };
+    const row rows[] = {
+        {50 * ms, 5 * us, false},         // never sooner than 100 ms
+        {100 * ms, 5 * us, true},         // a small folder: ten times a second
+        {1000 * ms, 3 * ms, false},       // 10,000 files: a thousandth of the time,
+        {3000 * ms, 3 * ms, true},        // every 3 s
+        {29 * 1000 * ms, 30 * ms, false}, // 100,000 files: every 30 s
+    };
+    for (const row &r : rows) {
+        EXPECT_EQ(relisting_due(r.since, r.cost, 100 * ms, 1000), r.due) << r.since;
+    }
+}
+
 TEST(schedule, early_wake_ups_stay_within_their_budget)
 {
     // An event every 0.1 ms for a simulated second, each ending a pause

@@ -22,6 +22,14 @@ namespace
 
 // Matches tried again at each attempt, in name order, round the list.
 constexpr std::size_t retries_per_attempt = 8;
+// Folders looked at in turn at each attempt, to be listed again when due.
+constexpr std::size_t rotation_steps = 16;
+// A folder whose watch sees every change is listed again only as a
+// backstop for what a watch may still miss: after 100 ms at the least, and
+// so that its listings take a thousandth of the time. The others, as often
+// as the credit allows.
+constexpr std::int64_t backstop_after_ns = 100 * one_millisecond_ns;
+constexpr std::int64_t backstop_share = 1000;
 // A long listing reads the events this often, so that a file that appears
 // meanwhile is opened before it goes; held, it still waits for its turn.
 constexpr std::int64_t events_read_every_ns = one_millisecond_ns / 2;
@@ -38,7 +46,7 @@ void read_events_now(waiting &state)
     (void)read_events(state.tree, state.name, true, state.reports);
     for (std::size_t i = 0; i < state.reports.count; ++i) {
         candidate found;
-        found.path = state.reports.entries[i];
+        found.path = state.reports.entries[i].path;
         int error = 0;
         found.descriptor = open_file(found.path, error);
         (void)add_candidate(state.trying, found);
@@ -50,7 +58,7 @@ void take_reports(waiting &state)
 {
     for (std::size_t i = 0; i < state.reports.count; ++i) {
         candidate found;
-        found.path = state.reports.entries[i];
+        found.path = state.reports.entries[i].path;
         (void)add_candidate(state.trying, found);
     }
     state.reports.count = 0;
@@ -86,7 +94,7 @@ void probe(waiting &state, int index)
     const std::size_t level = tree.folders[index].level;
     if (level + 1 == name.count) {
         add_file(state, index, name.parts[level].text);
-    } else if (tree.climbs && index == tree.top && level < name.first_wildcard) {
+    } else if (tree.pattern && index == tree.top && level < name.first_wildcard) {
         (void)set_top(tree, name);
     } else {
         (void)add_child(tree, name, index, name.parts[level].text);
@@ -171,8 +179,9 @@ void list_folder(waiting &state, int index, attempt_state &attempt)
 // Lists what is due, paying each listing from the credit: at the first
 // attempt every folder found; later a new folder at once, on credit while
 // the debt is small, so that what was made in it before its watch is found
-// while it is still there; and the others round the tree while some credit
-// is kept.
+// while it is still there, as are all after events were lost; and the
+// others in turn while some credit is kept: one that events cannot tell all
+// of as often as that allows, one whose watch sees all now and then.
 void list_due(waiting &state, attempt_state &attempt)
 {
     folder_tree &tree = state.tree;
@@ -184,7 +193,9 @@ void list_due(waiting &state, attempt_state &attempt)
     auto list_paid = [&](std::size_t index) {
         list_folder(state, static_cast<int>(index), attempt);
         const timespec end = monotonic_now();
-        state.credit_ns -= nanoseconds_between(now, end);
+        const std::int64_t cost = nanoseconds_between(now, end);
+        state.credit_ns -= cost;
+        tree.folders[index].listing_cost_ns = cost;
         now = end;
     };
     // Folders found by a listing are listed in the same pass.
@@ -195,11 +206,18 @@ void list_due(waiting &state, attempt_state &attempt)
         }
     }
     state.walked = true;
-    for (std::size_t turns = 0; turns < tree.count && !attempt.out_of_descriptors &&
-                                may_list(state.credit_ns, false, listing_credit_held_ns);
+    for (std::size_t turns = 0;
+         turns < rotation_steps && turns < tree.count && !attempt.out_of_descriptors &&
+         may_list(state.credit_ns, false, listing_credit_held_ns);
          ++turns) {
         const std::size_t next = state.rotation++ % tree.count;
-        if (tree.folders[next].in_use && tree.folders[next].listed_in != state.attempts) {
+        const folder &due = tree.folders[next];
+        // Attempts come a millisecond apart at the least.
+        const auto since = static_cast<std::int64_t>(state.attempts - due.listed_in);
+        const bool backstop_only =
+            due.watch_sees_all && !relisting_due(since * one_millisecond_ns, due.listing_cost_ns,
+                                                 backstop_after_ns, backstop_share);
+        if (due.in_use && since > 0 && !backstop_only) {
             list_paid(next);
         }
     }
@@ -208,17 +226,27 @@ void list_due(waiting &state, attempt_state &attempt)
 // Whether a match that did not open is to be tried again at each attempt:
 // only when it is still there and may become openable without an event
 // that names it (a symbolic link, or no watch on its folder).
-bool keep_trying(const candidate &item, int error)
+bool keep_trying(candidate &item, int error)
 {
-    if (error == EACCES && item.type == DT_REG && !item.polled) {
-        return false; // its watched folder tells when its mode changes
+    // What it is, where the listing did not tell; a guess (a file) where
+    // reading it was refused, which an event about it will correct.
+    if (item.type == DT_UNKNOWN && error != EACCES) {
+        struct stat status {
+        };
+        if (lstat(item.path, &status) != 0) {
+            return false; // gone
+        }
+        item.type = S_ISLNK(status.st_mode) ? DT_LNK : S_ISDIR(status.st_mode) ? DT_DIR : DT_REG;
     }
-    struct stat status {
-    };
-    if (lstat(item.path, &status) != 0 || S_ISDIR(status.st_mode)) {
-        return false;
+    if (item.type == DT_LNK) {
+        return true; // its target may appear, or change, anywhere
     }
-    return S_ISLNK(status.st_mode) || item.polled || error != EACCES;
+    if (error == ENOENT || error == ENOTDIR || error == EISDIR) {
+        return false; // gone, or a folder
+    }
+    // A watched folder tells when a file's mode changes; anything else (a
+    // lease, a device not ready) may pass without an event.
+    return error != EACCES || item.polled;
 }
 
 std::FILE *try_candidates(waiting &state, const char *&held, attempt_state &attempt)
@@ -240,16 +268,15 @@ std::FILE *try_candidates(waiting &state, const char *&held, attempt_state &atte
         } else if (error == EMFILE || error == ENFILE) {
             attempt.out_of_descriptors = true;
             break;
-        } else if (keep_trying(item, error)) {
-            candidate again;
-            again.path = item.path;
+        } else if (!holds_candidate(state.pending, item.path) && keep_trying(item, error)) {
+            candidate again = item;
             again.polled = true;
             item.path = nullptr;
-            (void)add_candidate(state.pending, again);
+            (void)add_candidate(state.failed, again);
         }
     }
     clear_candidates(trying);
-    sort_candidates(state.pending);
+    merge_candidates(state.pending, state.failed);
     return file;
 }
 

@@ -19,6 +19,27 @@ void release(candidate &item)
     item = candidate{};
 }
 
+// Merges neighbours that name the same file, keeping a descriptor that
+// one of them holds.
+void merge_neighbours(candidate_list &list)
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        candidate &item = list.items[i];
+        if (kept > 0 && std::strcmp(list.items[kept - 1].path, item.path) == 0) {
+            candidate &first = list.items[kept - 1];
+            if (first.descriptor < 0) {
+                std::swap(first.descriptor, item.descriptor);
+            }
+            first.polled = first.polled || item.polled;
+            release(item);
+            continue;
+        }
+        list.items[kept++] = item;
+    }
+    list.count = kept;
+}
+
 } // namespace
 
 int compare_names(const char *left, const char *right)
@@ -49,21 +70,41 @@ void sort_candidates(candidate_list &list)
               [](const candidate &one, const candidate &other) {
                   return compare_names(one.path, other.path) < 0;
               });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < list.count; ++i) {
-        candidate &item = list.items[i];
-        if (kept > 0 && std::strcmp(list.items[kept - 1].path, item.path) == 0) {
-            candidate &first = list.items[kept - 1];
-            if (first.descriptor < 0) {
-                std::swap(first.descriptor, item.descriptor);
-            }
-            first.polled = first.polled || item.polled;
-            release(item);
-            continue;
-        }
-        list.items[kept++] = item;
+    merge_neighbours(list);
+}
+
+bool holds_candidate(const candidate_list &list, const char *path)
+{
+    const candidate *begin = list.items;
+    const candidate *end = list.items + list.count;
+    const candidate *found =
+        std::lower_bound(begin, end, path, [](const candidate &item, const char *key) {
+            return compare_names(item.path, key) < 0;
+        });
+    return found != end && std::strcmp(found->path, path) == 0;
+}
+
+void merge_candidates(candidate_list &list, candidate_list &more)
+{
+    sort_candidates(more);
+    if (more.count == 0) {
+        return;
     }
-    list.count = kept;
+    if (!make_room(list.items, list.room, list.count + more.count)) {
+        clear_candidates(more); // no memory: they are found again by a listing
+        return;
+    }
+    // From the back, so that each item moves once.
+    std::size_t kept = list.count;
+    std::size_t added = more.count;
+    for (std::size_t to = list.count + more.count; added > 0;) {
+        const bool from_list =
+            kept > 0 && compare_names(list.items[kept - 1].path, more.items[added - 1].path) > 0;
+        list.items[--to] = from_list ? list.items[--kept] : more.items[--added];
+    }
+    list.count += more.count;
+    more.count = 0;
+    merge_neighbours(list); // a name that stood in both
 }
 
 void take_candidates(candidate_list &list, std::size_t count, candidate_list &other)

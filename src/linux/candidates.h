@@ -35,6 +35,13 @@ bool add_candidate(candidate_list &list, const candidate &item);
 // keeping a descriptor that one of them holds.
 void sort_candidates(candidate_list &list);
 
+// Whether the sorted list holds path.
+bool holds_candidate(const candidate_list &list, const char *path);
+
+// Moves the candidates of more into the sorted list, in name order, and
+// empties more; a name already there is not added twice.
+void merge_candidates(candidate_list &list, candidate_list &more);
+
 // Moves up to count candidates of the sorted list into other, in name
 // order from the one after the name taken last, and round the list, so
 // that each comes in turn whatever comes and goes meanwhile.

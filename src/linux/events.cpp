@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -19,16 +20,42 @@ constexpr std::size_t folders_sharing_a_watch = 16;
 
 constexpr std::uint32_t folder_gone = IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT;
 
+// The report of entry in folder index, or reports.count.
+std::size_t find_report(const event_reports &reports, const folder &holder, const char *entry)
+{
+    for (std::size_t i = 0; i < reports.count; ++i) {
+        const reported_file &file = reports.entries[i];
+        if (file.folder == holder.id && std::strcmp(file.path + file.name, entry) == 0) {
+            return i;
+        }
+    }
+    return reports.count;
+}
+
 void report(event_reports &reports, folder_tree &tree, int index, const name_components &name,
             const char *entry)
 {
-    char *path =
-        reports.count < reports_held ? entry_path(name, tree.folders[index], entry) : nullptr;
+    const folder &holder = tree.folders[index];
+    if (find_report(reports, holder, entry) < reports.count) {
+        return; // touched again: one try will do
+    }
+    char *path = reports.count < reports_held ? entry_path(name, holder, entry) : nullptr;
     if (path == nullptr) {
         tree.folders[index].listed = false; // too many, or no memory: listed instead
         return;
     }
-    reports.entries[reports.count++] = path;
+    const std::size_t length = std::strlen(entry);
+    reports.entries[reports.count++] = {path, holder.id, std::strlen(path) - length};
+}
+
+// A file that left before the attempt: trying it would only fail.
+void forget_report(event_reports &reports, const folder &holder, const char *entry)
+{
+    const std::size_t found = find_report(reports, holder, entry);
+    if (found < reports.count) {
+        std::free(reports.entries[found].path);
+        reports.entries[found] = reports.entries[--reports.count];
+    }
 }
 
 // An event about an entry of folder index; true when it may let an attempt
@@ -40,7 +67,12 @@ bool entry_event(folder_tree &tree, int index, const name_components &name, bool
     if (!matches_component(name, level, event.name)) {
         return false;
     }
+    const bool departed = (event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0;
     if (level + 1 == name.count) {
+        if (departed) {
+            forget_report(reports, tree.folders[index], event.name);
+            return false;
+        }
         // A new folder never counts for a pattern: folders are never held.
         if (pattern && (event.mask & IN_ISDIR) != 0) {
             return false;
@@ -50,7 +82,10 @@ bool entry_event(folder_tree &tree, int index, const name_components &name, bool
         }
         return true;
     }
-    if (tree.climbs && index == tree.top && level < name.first_wildcard) {
+    if (departed) {
+        return false; // a folder's own watch tells that it left
+    }
+    if (tree.pattern && index == tree.top && level < name.first_wildcard) {
         return set_top(tree, name); // the name's fixed start reaches further
     }
     const int child = add_child(tree, name, index, event.name);

@@ -14,14 +14,21 @@
 // come, their folder is listed instead.
 constexpr std::size_t reports_held = 64;
 
+struct reported_file {
+    char *path = nullptr;     // from malloc
+    unsigned long folder = 0; // the id of the folder it is in
+    std::size_t name = 0;     // where its own name starts in path
+};
+
 struct event_reports {
-    char *entries[reports_held] = {}; // paths, from malloc
+    reported_file entries[reports_held];
     std::size_t count = 0;
 };
 
 // Reads the queued events until the queue is empty, without waiting, and
 // applies them to the tree. A pattern's matching files are added to
-// reports. True when one of them may let the next attempt succeed: a
+// reports, each once, and taken out again when they leave before the next
+// attempt. True when one of them may let the next attempt succeed: a
 // matching entry, a new folder to list, lost events.
 bool read_events(folder_tree &tree, const name_components &name, bool pattern,
                  event_reports &reports);

@@ -3,12 +3,15 @@
 #include "grow.h"
 #include "pattern.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace
@@ -20,6 +23,9 @@ namespace
 // other events say that the folder itself went away.
 constexpr std::uint32_t watched_events =
     IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// A pattern's folders also tell of entries that left, so that a match made
+// and deleted between two reads of the events is never tried.
+constexpr std::uint32_t departures = IN_DELETE | IN_MOVED_FROM;
 
 bool is_folder(const char *path)
 {
@@ -36,7 +42,8 @@ int watch_folder(folder_tree &tree, const char *path, bool &exists)
         tree.instance = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     }
     if (tree.instance >= 0) {
-        const int watch = inotify_add_watch(tree.instance, path, watched_events);
+        const int watch = inotify_add_watch(tree.instance, path,
+                                            watched_events | (tree.pattern ? departures : 0U));
         if (watch >= 0 || errno == ENOENT || errno == ENOTDIR) {
             exists = watch >= 0;
             return watch;
@@ -73,6 +80,29 @@ const char *separators_before(const name_components &name, std::size_t level, st
     return name.name + before.start + before.size;
 }
 
+// Whether a watch on the folder at path sees every change in it: not so on
+// a file system shared with other hosts (NFS, SMB, FUSE, 9p, Ceph, AFS,
+// Coda, cluster file systems), whose changes made elsewhere no event tells,
+// nor on /proc and /sys.
+bool watch_sees_all(const char *path)
+{
+    // NOLINTBEGIN(readability-magic-numbers): the file systems' own numbers.
+    const unsigned long told_only_of_this_host[] = {
+        0x6969,     0x517B,     0xFF534D42, 0xFE534D42, 0x65735546,
+        0x01021997, 0x00C36400, 0x5346414F, 0x6B414653, 0x73757245,
+        0x564C,     0x01161970, 0x7461636F, 0x9FA0,     0x62656572,
+    };
+    // NOLINTEND(readability-magic-numbers)
+    struct statfs system {
+    };
+    if (statfs(path, &system) != 0) {
+        return false;
+    }
+    const auto type = static_cast<unsigned long>(system.f_type);
+    return std::none_of(std::begin(told_only_of_this_host), std::end(told_only_of_this_host),
+                        [type](unsigned long other) { return other == type; });
+}
+
 std::uint64_t watch_key(int watch)
 {
     return static_cast<std::uint64_t>(watch);
@@ -101,6 +131,7 @@ void set_watch(folder_tree &tree, int index, int watch)
     if (watch >= 0 && !index_add(tree.by_watch, watch_key(watch), index)) {
         changed.watch = -1; // no memory to find it by: as if unwatched
     }
+    changed.watch_sees_all = changed.watch >= 0 && watch_sees_all(changed.path);
 }
 
 void forget_watch(folder_tree &tree, int index)
@@ -158,7 +189,7 @@ bool set_top(folder_tree &tree, const name_components &name)
     }
     // The deepest folder of the fixed start that exists; a literal name's
     // top is always its file's folder.
-    const std::size_t deepest = tree.climbs ? name.first_wildcard : name.count - 1;
+    const std::size_t deepest = tree.pattern ? name.first_wildcard : name.count - 1;
     std::size_t level = deepest;
     int watch = -1;
     char *path = nullptr;
@@ -173,7 +204,7 @@ bool set_top(folder_tree &tree, const name_components &name)
         }
         bool exists = false;
         watch = watch_folder(tree, path, exists);
-        if (exists || level == 0 || !tree.climbs) {
+        if (exists || level == 0 || !tree.pattern) {
             break;
         }
     }

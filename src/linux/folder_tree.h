@@ -5,6 +5,7 @@
 #include "name_components.h"
 
 #include <cstddef>
+#include <cstdint>
 
 // The folders from which the awaited file can still come, each with its
 // inotify watch: at the top the deepest folder of the name's fixed start
@@ -18,10 +19,15 @@ struct folder {
     std::size_t level = 0;
     int parent = -1; // the folder above, -1 for the top
     int watch = -1;  // its watch; -1 while it has none
+    // Its watch sees every change: a local file system's, not a share whose
+    // other hosts' changes no watch here is told of. Then listing it again
+    // is only a backstop.
+    bool watch_sees_all = false;
     bool in_use = false;
     bool listed = false;         // listed since it was found, or since events were lost
     unsigned long id = 0;        // never the same for two folders of a run
     unsigned long listed_in = 0; // the attempt that listed it last
+    std::int64_t listing_cost_ns = 0;
 };
 
 struct folder_tree {
@@ -34,7 +40,9 @@ struct folder_tree {
     unsigned long made = 0; // folders made so far, for their ids
     folder_index by_watch;
     folder_index by_path;
-    bool climbs = false; // a pattern's top may climb to a folder further up
+    // A pattern's tree: its top may climb to a folder further up, and its
+    // watches follow entries leaving too, which a literal name's need not.
+    bool pattern = false;
 };
 
 // Makes the top: the folder of a literal name's file, or for a pattern the

@@ -60,7 +60,7 @@ waiting &start_waiting(const char *name)
     static waiting state;
     state.name = split_name(name, 0, "/");
     state.pattern = is_pattern(state.name);
-    state.tree.climbs = state.pattern;
+    state.tree.pattern = state.pattern;
     // Nothing else to take: what the pauses need here touches no other
     // program, and is taken at the first pause.
     return state;

@@ -29,6 +29,7 @@ struct waiting {
     pause_state pause;
     candidate_list pending; // matches that did not open, tried again
     candidate_list trying;  // this attempt's matches
+    candidate_list failed;  // those of them to be tried again
     listing list;
     std::int64_t credit_ns = listing_credit_held_ns;
     timespec credit_time{};
