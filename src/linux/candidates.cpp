@@ -32,6 +32,9 @@ void merge_neighbours(candidate_list &list)
                 std::swap(first.descriptor, item.descriptor);
             }
             first.polled = first.polled || item.polled;
+            if (first.type == 0) {
+                first.type = item.type; // what a listing told of it
+            }
             release(item);
             continue;
         }
@@ -124,8 +127,10 @@ void take_candidates(candidate_list &list, std::size_t count, candidate_list &ot
         std::memmove(list.items + next, list.items + next + 1,
                      (list.count - next - 1) * sizeof(candidate));
         --list.count;
-        std::free(list.last_taken);
-        list.last_taken = strdup(taken.path);
+        if (count == 1 || list.count == 0) {
+            std::free(list.last_taken);
+            list.last_taken = strdup(taken.path); // where the next call goes on
+        }
         (void)add_candidate(other, taken);
     }
 }
