@@ -32,8 +32,8 @@ struct entry {
 class listing
 {
   public:
-    explicit listing(const std::wstring &folder, WIN32_FIND_DATAW &found)
-        : find(find_first((folder + L'*').c_str(), found))
+    listing(const std::wstring &folder, const std::wstring &filter, WIN32_FIND_DATAW &found)
+        : find(find_first((folder + filter).c_str(), found))
     {
     }
     listing(const listing &) = delete;
@@ -80,14 +80,15 @@ bool is_dot_entry(const wchar_t *name)
 }
 
 // The entries of folder that match part, files or folders, in order. The
-// folder is listed whole: the system's own filter counts a character beyond
-// the BMP as two, matches short names and reads ? and . its own way, so it
-// could leave out a match; each long name is matched here instead.
+// system's own filter is given only the component's plain start: on the
+// rest it counts a character beyond the BMP as two and reads ? and . its
+// own way, so it could leave out a match. It also matches short names:
+// each long name is matched here.
 std::vector<entry> list_matches(const std::wstring &folder, const pattern_part &part, bool files)
 {
     std::vector<entry> matches;
     WIN32_FIND_DATAW found{};
-    const listing folder_listing(folder, found);
+    const listing folder_listing(folder, part.filter, found);
     if (!folder_listing.open()) {
         return matches;
     }

@@ -99,6 +99,9 @@ void read_wildcard(pattern_part &part)
     }
     // A dot after a star meant "no extension", as in "dir *.".
     part.star_takes_no_dot = dot_dropped && !text.empty() && text.back() == '*';
+    const std::size_t plain = text.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_~!#$%&'()+,;=@[]^`{}");
+    part.filter = widened(text.substr(0, plain).c_str()) + L'*';
     const std::wstring wide = widened(text.c_str());
     std::wstring upper;
     upper_case_into(wide.data(), wide.size(), upper);

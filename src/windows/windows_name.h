@@ -24,6 +24,12 @@ struct pattern_part {
     // spaces and dots dropped, a final "*.*" read as "*".
     std::string upper;
     bool star_takes_no_dot = false; // it ended in "*.": that last * takes no dot
+    // What the folder is listed with: the component's plain ASCII start, then
+    // a star. The system's own filter then leaves out most of what cannot
+    // match (a quiet folder's listing is one call) and never a match: it
+    // folds ASCII case as fileholder does, and a start without ? or a dot
+    // reads alike to both.
+    std::wstring filter;
     std::wstring literal;           // a literal component as it is opened
 };
 
