@@ -20,8 +20,12 @@
 namespace
 {
 
-// Matches tried again at each attempt, in name order, round the list.
+// Matches tried again at each attempt, in name order, round the list; a
+// round starts no sooner than this many attempts after the last one did,
+// so that a few matches cost a few opens every few milliseconds, and each
+// is still held within some milliseconds of becoming openable.
 constexpr std::size_t retries_per_attempt = 8;
+constexpr unsigned long attempts_a_round = 4;
 // Folders looked at in turn at each attempt, to be listed again when due.
 constexpr std::size_t rotation_steps = 16;
 // A folder whose watch sees every change is listed again only as a
@@ -294,7 +298,14 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
     take_reports(state);
     list_due(state, attempt);
     const timespec start = monotonic_now();
-    take_candidates(state.pending, retries_per_attempt, state.trying);
+    if (state.attempts >= state.next_round) {
+        if (state.pending.last_taken == nullptr) {
+            state.round_started = state.attempts; // a round begins from the first
+        }
+        if (take_candidates(state.pending, retries_per_attempt, state.trying)) {
+            state.next_round = state.round_started + attempts_a_round;
+        }
+    }
     std::FILE *file = attempt.out_of_descriptors ? nullptr : try_candidates(state, held, attempt);
     state.credit_ns -= nanoseconds_between(start, monotonic_now());
     out_of_descriptors = attempt.out_of_descriptors;

@@ -110,29 +110,34 @@ void merge_candidates(candidate_list &list, candidate_list &more)
     merge_neighbours(list); // a name that stood in both
 }
 
-void take_candidates(candidate_list &list, std::size_t count, candidate_list &other)
+bool take_candidates(candidate_list &list, std::size_t count, candidate_list &other)
 {
     const char *after = list.last_taken;
+    const candidate *begin = list.items;
+    const candidate *end = list.items + list.count;
     std::size_t next = after == nullptr
                            ? 0
                            : static_cast<std::size_t>(
-                                 std::upper_bound(list.items, list.items + list.count, after,
+                                 std::upper_bound(begin, end, after,
                                                   [](const char *key, const candidate &item) {
                                                       return compare_names(key, item.path) < 0;
                                                   }) -
-                                 list.items);
-    for (; count > 0 && list.count > 0; --count) {
-        next = next < list.count ? next : 0;
-        candidate taken = list.items[next];
+                                 begin);
+    bool round_done = list.count == 0;
+    for (; count > 0 && next < list.count; --count) {
+        const candidate taken = list.items[next];
         std::memmove(list.items + next, list.items + next + 1,
                      (list.count - next - 1) * sizeof(candidate));
         --list.count;
-        if (count == 1 || list.count == 0) {
+        round_done = next == list.count;
+        if (count == 1 || round_done) {
             std::free(list.last_taken);
-            list.last_taken = strdup(taken.path); // where the next call goes on
+            // Where the next call goes on; from the first, after the last.
+            list.last_taken = round_done ? nullptr : strdup(taken.path);
         }
         (void)add_candidate(other, taken);
     }
+    return round_done || next >= list.count;
 }
 
 void remove_candidates(candidate_list &list, bool (*drop)(const candidate &, const void *),

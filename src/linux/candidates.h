@@ -43,9 +43,10 @@ bool holds_candidate(const candidate_list &list, const char *path);
 void merge_candidates(candidate_list &list, candidate_list &more);
 
 // Moves up to count candidates of the sorted list into other, in name
-// order from the one after the name taken last, and round the list, so
-// that each comes in turn whatever comes and goes meanwhile.
-void take_candidates(candidate_list &list, std::size_t count, candidate_list &other);
+// order from the one after the name taken last, so that each comes in turn
+// whatever comes and goes meanwhile. True when the last of the list was
+// taken: the next call starts again from the first.
+bool take_candidates(candidate_list &list, std::size_t count, candidate_list &other);
 
 // Removes the candidates for which drop(item, context) is true, freeing them.
 void remove_candidates(candidate_list &list, bool (*drop)(const candidate &, const void *),

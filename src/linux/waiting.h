@@ -27,9 +27,11 @@ struct waiting {
     folder_tree tree;
     event_reports reports;
     pause_state pause;
-    candidate_list pending; // matches that did not open, tried again
-    candidate_list trying;  // this attempt's matches
-    candidate_list failed;  // those of them to be tried again
+    candidate_list pending;          // matches that did not open, tried again
+    unsigned long round_started = 0; // the attempt that began the retries' round
+    unsigned long next_round = 0;    // the attempt from which the next may begin
+    candidate_list trying;           // this attempt's matches
+    candidate_list failed;           // those of them to be tried again
     listing list;
     std::int64_t credit_ns = listing_credit_held_ns;
     timespec credit_time{};
