@@ -1,5 +1,6 @@
 #include "events.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -145,8 +146,12 @@ bool read_events(folder_tree &tree, const name_components &name, bool pattern,
 {
     alignas(inotify_event) char events[event_buffer_size];
     bool relevant = false;
-    for (int reads = 0; reads < most_reads && tree.instance >= 0; ++reads) {
-        const ssize_t got = read(tree.instance, events, sizeof events);
+    // A read gives as many whole events as fit: one that left room for the
+    // largest event has emptied the queue, and no further read is needed.
+    const auto emptied = static_cast<ssize_t>(sizeof events - sizeof(inotify_event) - NAME_MAX - 1);
+    ssize_t got = emptied;
+    for (int reads = 0; reads < most_reads && got >= emptied && tree.instance >= 0; ++reads) {
+        got = read(tree.instance, events, sizeof events);
         if (got <= 0) {
             break; // empty, or no longer readable
         }

@@ -16,8 +16,8 @@
 // file written beside the name and renamed to it takes two. At any rate of
 // events, about the name or not, the wake-ups then stay within an eighth
 // above the plain pauses': once the budget is spent, the pauses are plain,
-// and what came meanwhile is read in one go at the next wake-up the budget
-// pays for.
+// and what came meanwhile is read at their end, without a wake-up of its
+// own.
 constexpr std::int64_t early_wake_up_cost_ns = 8 * one_millisecond_ns; // 125 a second
 constexpr std::int64_t early_wake_ups_held = 4;
 
