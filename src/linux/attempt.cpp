@@ -1,5 +1,6 @@
 #include "attempt.h"
 
+#include "folder_watches.h"
 #include "open_file.h"
 #include "schedule.h"
 

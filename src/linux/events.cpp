@@ -1,5 +1,6 @@
 #include "events.h"
 
+#include "folder_watches.h"
 #include <climits>
 #include <cstdint>
 #include <cstdlib>

@@ -1,57 +1,14 @@
 #include "folder_tree.h"
 
+#include "folder_watches.h"
 #include "grow.h"
 #include "pattern.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 
 namespace
 {
-
-// Creations, renames into the folder and attribute changes can make an
-// entry openable, or bring a matching folder; the rest of a folder's
-// changes, writes and closes of other files above all, only add noise. The
-// other events say that the folder itself went away.
-constexpr std::uint32_t watched_events =
-    IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-// A pattern's folders also tell of entries that left, so that a match made
-// and deleted between two reads of the events is never tried.
-constexpr std::uint32_t departures = IN_DELETE | IN_MOVED_FROM;
-
-bool is_folder(const char *path)
-{
-    struct stat status {
-    };
-    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// A watch on path: its descriptor; -1 with exists set when path is a folder
-// that cannot be watched (no descriptor, no watches left, no permission).
-int watch_folder(folder_tree &tree, const char *path, bool &exists)
-{
-    if (tree.instance < 0 && !tree.given_up) {
-        tree.instance = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    }
-    if (tree.instance >= 0) {
-        const int watch = inotify_add_watch(tree.instance, path,
-                                            watched_events | (tree.pattern ? departures : 0U));
-        if (watch >= 0 || errno == ENOENT || errno == ENOTDIR) {
-            exists = watch >= 0;
-            return watch;
-        }
-    }
-    exists = is_folder(path);
-    return -1;
-}
 
 // The first size bytes of path, the separators, then rest, as a new string.
 char *joined(const char *path, std::size_t size, const char *separators, std::size_t between,
@@ -78,71 +35,6 @@ const char *separators_before(const name_components &name, std::size_t level, st
     const name_component &before = name.parts[level - 1];
     size = before.separators;
     return name.name + before.start + before.size;
-}
-
-// Whether a watch on the folder at path sees every change in it: not so on
-// a file system shared with other hosts (NFS, SMB, FUSE, 9p, Ceph, AFS,
-// Coda, cluster file systems), whose changes made elsewhere no event tells,
-// nor on /proc and /sys.
-bool watch_sees_all(const char *path)
-{
-    // NOLINTBEGIN(readability-magic-numbers): the file systems' own numbers.
-    const unsigned long told_only_of_this_host[] = {
-        0x6969,     0x517B,     0xFF534D42, 0xFE534D42, 0x65735546,
-        0x01021997, 0x00C36400, 0x5346414F, 0x6B414653, 0x73757245,
-        0x564C,     0x01161970, 0x7461636F, 0x9FA0,     0x62656572,
-    };
-    // NOLINTEND(readability-magic-numbers)
-    struct statfs system {
-    };
-    if (statfs(path, &system) != 0) {
-        return false;
-    }
-    const auto type = static_cast<unsigned long>(system.f_type);
-    return std::none_of(std::begin(told_only_of_this_host), std::end(told_only_of_this_host),
-                        [type](unsigned long other) { return other == type; });
-}
-
-std::uint64_t watch_key(int watch)
-{
-    return static_cast<std::uint64_t>(watch);
-}
-
-// Whether a folder but except has that watch.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a watch, then a folder
-bool shared_watch(const folder_tree &tree, int watch, int except)
-{
-    std::size_t cursor = 0;
-    for (int other = 0; (other = index_next(tree.by_watch, watch_key(watch), cursor)) >= 0;) {
-        if (other != except) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void set_watch(folder_tree &tree, int index, int watch)
-{
-    folder &changed = tree.folders[index];
-    if (changed.watch >= 0) {
-        index_remove(tree.by_watch, watch_key(changed.watch), index);
-    }
-    changed.watch = watch;
-    if (watch >= 0 && !index_add(tree.by_watch, watch_key(watch), index)) {
-        changed.watch = -1; // no memory to find it by: as if unwatched
-    }
-    changed.watch_sees_all = changed.watch >= 0 && watch_sees_all(changed.path);
-}
-
-void forget_watch(folder_tree &tree, int index)
-{
-    const int watch = tree.folders[index].watch;
-    // Two folders of the tree may be one folder (a symbolic link to the
-    // other): the watch stays while one of them needs it.
-    if (watch >= 0 && !shared_watch(tree, watch, index)) {
-        (void)inotify_rm_watch(tree.instance, watch);
-    }
-    set_watch(tree, index, -1);
 }
 
 // Adds a folder like made, in a free slot; -1 when there is no memory for
@@ -280,61 +172,9 @@ void drop_folder(folder_tree &tree, int index, bool watch_removed)
     }
 }
 
-bool still_there(folder_tree &tree, int index)
-{
-    const folder &moved = tree.folders[index];
-    bool exists = false;
-    // inotify gives a folder it watches already the same descriptor: another
-    // one means that another folder stands at the path now.
-    const int now = watch_folder(tree, moved.path, exists);
-    if (now == moved.watch) {
-        return true;
-    }
-    if (now >= 0 && !shared_watch(tree, now, -1)) {
-        (void)inotify_rm_watch(tree.instance, now);
-    }
-    return false;
-}
-
-bool rewatch(folder_tree &tree, int index)
-{
-    if (tree.folders[index].watch < 0) {
-        bool exists = false;
-        set_watch(tree, index, watch_folder(tree, tree.folders[index].path, exists));
-    }
-    return tree.folders[index].watch >= 0;
-}
-
 char *entry_path(const name_components &name, const folder &holder, const char *entry)
 {
     std::size_t between = 0;
     const char *separators = separators_before(name, holder.level, between);
     return joined(holder.path, holder.given, separators, between, entry);
-}
-
-std::size_t folders_watched_by(const folder_tree &tree, int watch, int *found, std::size_t room)
-{
-    std::size_t count = 0;
-    std::size_t cursor = 0;
-    for (int index = 0;
-         count < room && (index = index_next(tree.by_watch, watch_key(watch), cursor)) >= 0;) {
-        found[count++] = index;
-    }
-    return count;
-}
-
-bool give_up_watches(folder_tree &tree)
-{
-    tree.given_up = true;
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        if (tree.folders[i].in_use) {
-            set_watch(tree, static_cast<int>(i), -1);
-        }
-    }
-    if (tree.instance < 0) {
-        return false;
-    }
-    (void)close(tree.instance);
-    tree.instance = -1;
-    return true;
 }

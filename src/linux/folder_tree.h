@@ -61,13 +61,6 @@ int add_child(folder_tree &tree, const name_components &name, int parent, const 
 // removed it).
 void drop_folder(folder_tree &tree, int index, bool watch_removed = false);
 
-// Whether folder index, told that it moved, is still the folder at its
-// path; one that is not is left to the caller to drop.
-bool still_there(folder_tree &tree, int index);
-
-// Tries again to watch a folder that has no watch; true when it has one.
-bool rewatch(folder_tree &tree, int index);
-
 // The name of entry in folder holder: its path as the name gives it, the
 // entry's name in place of the component. From malloc; null when there is
 // no memory for it.
@@ -75,11 +68,5 @@ char *entry_path(const name_components &name, const folder &holder, const char *
 
 // Whether entry in a folder at level matches the component looked up there.
 bool matches_component(const name_components &name, std::size_t level, const char *entry);
-
-// The folders that watch heard, at most room of them, into found; how many.
-std::size_t folders_watched_by(const folder_tree &tree, int watch, int *found, std::size_t room);
-
-// Closes the watches' descriptor for good; true when there was one.
-bool give_up_watches(folder_tree &tree);
 
 #endif

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include "attempt.h"
+#include "folder_watches.h"
 #include "open_file.h"
 #include "waiting.h"
 
