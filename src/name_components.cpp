@@ -49,7 +49,7 @@ name_components split_name(const char *name, std::size_t root, const char *separ
     split.first_wildcard = split.count;
     for (std::size_t i = split.count; i-- > 0;) {
         name_component &part = split.parts[i];
-        part.wildcard = std::strpbrk(part.text, "*?") != nullptr;
+        part.wildcard = is_pattern(part.text);
         if (part.wildcard) {
             split.first_wildcard = i;
         }

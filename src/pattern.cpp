@@ -38,9 +38,9 @@ int character_size(const char *text)
 
 } // namespace
 
-bool is_pattern(const char *leaf)
+bool is_pattern(const char *component)
 {
-    return std::strpbrk(leaf, "*?") != nullptr;
+    return std::strpbrk(component, "*?") != nullptr;
 }
 
 bool pattern_matches(const char *pattern, const char *name, bool hidden_dots)

@@ -7,8 +7,8 @@
 // UTF-8 sequence (no overlong form, no surrogate, none beyond U+10FFFF), or
 // else one byte.
 
-// True when the last component (leaf) holds a wildcard.
-bool is_pattern(const char *leaf);
+// True when a component holds a wildcard.
+bool is_pattern(const char *component);
 
 // True when name matches pattern. With hidden_dots, a leading '.' of name is
 // matched only by a '.' at the start of the pattern, as POSIX shells list
