@@ -43,30 +43,35 @@ struct attempt_state {
     bool out_of_descriptors = false;
 };
 
-// Opens what events reported, while a listing is under way: the file is
-// caught now and held only if it comes first once the listing is done.
-void read_events_now(waiting &state)
+// The files that events reported, as candidates; opened at once where
+// open_now (while a listing is under way: the file is caught now, and held
+// only if it comes first once the listing is done).
+void take_reports(waiting &state, bool open_now)
 {
-    state.events_read = monotonic_now();
-    (void)read_events(state.tree, state.name, true, state.reports);
     for (std::size_t i = 0; i < state.reports.count; ++i) {
+        const reported_file &file = state.reports.entries[i];
+        const folder &holder = state.tree.folders[file.folder];
+        if (!holder.in_use || holder.id != file.folder_id) {
+            continue; // its folder is gone, and the file with it
+        }
         candidate found;
-        found.path = state.reports.entries[i].path;
+        found.path = entry_path(state.name, holder, file.name);
+        if (found.path == nullptr) {
+            state.tree.folders[file.folder].listed = false; // no memory: listed instead
+            continue;
+        }
         int error = 0;
-        found.descriptor = open_file(found.path, error);
+        found.descriptor = open_now ? open_file(found.path, error) : -1;
         (void)add_candidate(state.trying, found);
     }
     state.reports.count = 0;
 }
 
-void take_reports(waiting &state)
+void read_events_now(waiting &state)
 {
-    for (std::size_t i = 0; i < state.reports.count; ++i) {
-        candidate found;
-        found.path = state.reports.entries[i].path;
-        (void)add_candidate(state.trying, found);
-    }
-    state.reports.count = 0;
+    state.events_read = monotonic_now();
+    (void)read_events(state.tree, state.name, true, state.reports);
+    take_reports(state, true);
 }
 
 // The pending matches of a folder whose listing gives them anew.
@@ -296,7 +301,7 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
         // are listed goes unseen.
         (void)set_top(state.tree, state.name);
     }
-    take_reports(state);
+    take_reports(state, false);
     list_due(state, attempt);
     const timespec start = monotonic_now();
     if (state.attempts >= state.next_round) {

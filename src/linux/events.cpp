@@ -27,27 +27,28 @@ std::size_t find_report(const event_reports &reports, const folder &holder, cons
 {
     for (std::size_t i = 0; i < reports.count; ++i) {
         const reported_file &file = reports.entries[i];
-        if (file.folder == holder.id && std::strcmp(file.path + file.name, entry) == 0) {
+        if (file.folder_id == holder.id && std::strcmp(file.name, entry) == 0) {
             return i;
         }
     }
     return reports.count;
 }
 
-void report(event_reports &reports, folder_tree &tree, int index, const name_components &name,
-            const char *entry)
+void report(event_reports &reports, folder_tree &tree, int index, const char *entry)
 {
     const folder &holder = tree.folders[index];
     if (find_report(reports, holder, entry) < reports.count) {
         return; // touched again: one try will do
     }
-    char *path = reports.count < reports_held ? entry_path(name, holder, entry) : nullptr;
-    if (path == nullptr) {
-        tree.folders[index].listed = false; // too many, or no memory: listed instead
+    const std::size_t length = std::strlen(entry);
+    if (reports.count == reports_held || length > longest_entry) {
+        tree.folders[index].listed = false; // too many: listed instead
         return;
     }
-    const std::size_t length = std::strlen(entry);
-    reports.entries[reports.count++] = {path, holder.id, std::strlen(path) - length};
+    reported_file &file = reports.entries[reports.count++];
+    file.folder = index;
+    file.folder_id = holder.id;
+    std::memcpy(file.name, entry, length + 1);
 }
 
 // A file that left before the attempt: trying it would only fail.
@@ -55,7 +56,6 @@ void forget_report(event_reports &reports, const folder &holder, const char *ent
 {
     const std::size_t found = find_report(reports, holder, entry);
     if (found < reports.count) {
-        std::free(reports.entries[found].path);
         reports.entries[found] = reports.entries[--reports.count];
     }
 }
@@ -80,7 +80,7 @@ bool entry_event(folder_tree &tree, int index, const name_components &name, bool
             return false;
         }
         if (pattern) {
-            report(reports, tree, index, name, event.name);
+            report(reports, tree, index, event.name);
         }
         return true;
     }
@@ -122,6 +122,11 @@ bool apply(folder_tree &tree, const name_components &name, bool pattern, const i
             tree.folders[i].listed = false;
         }
         return true;
+    }
+    // An entry that left matters only to a report it takes back: with none
+    // held, a storm of deletions costs no more than reading it.
+    if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0 && reports.count == 0) {
+        return false;
     }
     bool relevant = false;
     // Two folders of the tree may share a watch (a symbolic link to a

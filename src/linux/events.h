@@ -14,10 +14,15 @@
 // come, their folder is listed instead.
 constexpr std::size_t reports_held = 64;
 
+// An entry's name is NAME_MAX bytes at most.
+constexpr std::size_t longest_entry = 255;
+
+// Held as its folder and its name: its path is made only when it is tried,
+// so that a storm of matches made and deleted at once costs no memory.
 struct reported_file {
-    char *path = nullptr;     // from malloc
-    unsigned long folder = 0; // the id of the folder it is in
-    std::size_t name = 0;     // where its own name starts in path
+    int folder = -1;             // the folder it is in,
+    unsigned long folder_id = 0; // while that folder has this id
+    char name[longest_entry + 1] = {};
 };
 
 struct event_reports {
