@@ -57,7 +57,7 @@ void take_reports(waiting &state, bool open_now)
         candidate found;
         found.path = entry_path(state.name, holder, file.name);
         if (found.path == nullptr) {
-            state.tree.folders[file.folder].listed = false; // no memory: listed instead
+            mark_unlisted(state.tree, file.folder); // no memory: listed instead
             continue;
         }
         int error = 0;
@@ -209,13 +209,10 @@ void list_due(waiting &state, attempt_state &attempt)
         now = end;
     };
     // Folders found by a listing are listed in the same pass.
-    for (std::size_t i = 0; i < tree.count && !attempt.out_of_descriptors; ++i) {
-        if (tree.folders[i].in_use && !tree.folders[i].listed &&
-            (!state.walked || may_list(state.credit_ns, true, listing_credit_held_ns))) {
-            list_paid(i);
-        }
+    for (int next = 0; !attempt.out_of_descriptors && (next = first_unlisted(tree)) >= 0 &&
+                       (!state.walked || may_list(state.credit_ns, true, listing_credit_held_ns));) {
+        list_paid(static_cast<std::size_t>(next));
     }
-    state.walked = true;
     for (std::size_t turns = 0;
          turns < rotation_steps && turns < tree.count && !attempt.out_of_descriptors &&
          may_list(state.credit_ns, false, listing_credit_held_ns);
@@ -302,7 +299,9 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
         (void)set_top(state.tree, state.name);
     }
     take_reports(state, false);
+    const bool walking = !state.walked;
     list_due(state, attempt);
+    state.walked = true;
     const timespec start = monotonic_now();
     if (state.attempts >= state.next_round) {
         if (state.pending.last_taken == nullptr) {
@@ -314,6 +313,12 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
     }
     std::FILE *file = attempt.out_of_descriptors ? nullptr : try_candidates(state, held, attempt);
     state.credit_ns -= nanoseconds_between(start, monotonic_now());
+    if (walking) {
+        // The first attempt lists and tries all that the name reaches at the
+        // start: that is what starting costs, and it leaves no debt to hold
+        // back what comes later.
+        state.credit_ns = listing_credit_held_ns;
+    }
     out_of_descriptors = attempt.out_of_descriptors;
     if (out_of_descriptors) {
         clear_candidates(state.trying);

@@ -42,7 +42,7 @@ void report(event_reports &reports, folder_tree &tree, int index, const char *en
     }
     const std::size_t length = std::strlen(entry);
     if (reports.count == reports_held || length > longest_entry) {
-        tree.folders[index].listed = false; // too many: listed instead
+        mark_unlisted(tree, index); // too many: listed instead
         return;
     }
     reported_file &file = reports.entries[reports.count++];
@@ -118,9 +118,7 @@ bool apply(folder_tree &tree, const name_components &name, bool pattern, const i
 {
     // A full queue lost events: any folder may hold what they told.
     if ((event.mask & IN_Q_OVERFLOW) != 0) {
-        for (std::size_t i = 0; i < tree.count; ++i) {
-            tree.folders[i].listed = false;
-        }
+        mark_all_unlisted(tree);
         return true;
     }
     // An entry that left matters only to a report it takes back: with none

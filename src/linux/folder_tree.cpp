@@ -37,28 +37,104 @@ const char *separators_before(const name_components &name, std::size_t level, st
     return name.name + before.start + before.size;
 }
 
-// Adds a folder like made, in a free slot; -1 when there is no memory for
-// one, and its path is then freed.
+// A slot for one more folder: a free one, or a new one at the end; -1 when
+// there is no memory for it.
+int take_slot(folder_tree &tree)
+{
+    if (tree.free_slots >= 0) {
+        const int slot = tree.free_slots;
+        tree.free_slots = tree.folders[slot].next_sibling;
+        return slot;
+    }
+    if (!make_room(tree.folders, tree.room, tree.count + 1)) {
+        return -1;
+    }
+    tree.folders[tree.count] = folder{};
+    return static_cast<int>(tree.count++);
+}
+
+void give_slot_back(folder_tree &tree, int slot)
+{
+    tree.folders[slot] = folder{};
+    tree.folders[slot].next_sibling = tree.free_slots;
+    tree.free_slots = slot;
+}
+
+bool queue_listing(folder_queue &queue, int index, unsigned long id)
+{
+    if (queue.front == queue.count) {
+        queue.front = queue.count = 0; // all taken: start again at the beginning
+    }
+    if (!make_room(queue.entries, queue.room, queue.count + 1)) {
+        return false;
+    }
+    queue.entries[queue.count++] = {index, id};
+    return true;
+}
+
+// Adds a folder like made, in a free slot, below its parent; -1 when there
+// is no memory for one, and its path is then freed.
 int new_folder(folder_tree &tree, const folder &made)
 {
-    std::size_t slot = 0;
-    while (slot < tree.count && tree.folders[slot].in_use) {
-        ++slot;
-    }
-    const int index = static_cast<int>(slot);
-    if ((slot == tree.count && !make_room(tree.folders, tree.room, tree.count + 1)) ||
-        !index_add(tree.by_path, path_key(made.path), index)) {
+    const int index = take_slot(tree);
+    if (index < 0) {
         std::free(made.path);
         return -1;
     }
-    tree.count += slot == tree.count ? 1 : 0;
-    folder &added = tree.folders[slot];
+    if (!index_add(tree.by_path, path_key(made.path), index) ||
+        !queue_listing(tree.unlisted, index, tree.made + 1)) {
+        index_remove(tree.by_path, path_key(made.path), index);
+        std::free(made.path);
+        give_slot_back(tree, index);
+        return -1;
+    }
+    folder &added = tree.folders[index];
     added = made;
     added.watch = -1;
     added.in_use = true;
+    added.listed = false;
     added.id = ++tree.made;
+    added.first_child = added.previous_sibling = -1;
+    added.next_sibling = -1;
+    if (added.parent >= 0) {
+        folder &above = tree.folders[added.parent];
+        added.next_sibling = above.first_child;
+        if (above.first_child >= 0) {
+            tree.folders[above.first_child].previous_sibling = index;
+        }
+        above.first_child = index;
+    }
     set_watch(tree, index, made.watch);
     return index;
+}
+
+// Takes folder index out of its parent's children.
+void unlink_folder(folder_tree &tree, int index)
+{
+    folder &gone = tree.folders[index];
+    if (gone.previous_sibling >= 0) {
+        tree.folders[gone.previous_sibling].next_sibling = gone.next_sibling;
+    } else if (gone.parent >= 0) {
+        tree.folders[gone.parent].first_child = gone.next_sibling;
+    }
+    if (gone.next_sibling >= 0) {
+        tree.folders[gone.next_sibling].previous_sibling = gone.previous_sibling;
+    }
+    gone.parent = gone.previous_sibling = gone.next_sibling = -1;
+}
+
+// Forgets folder index, which has no children left.
+void forget_folder(folder_tree &tree, int index)
+{
+    unlink_folder(tree, index);
+    forget_watch(tree, index);
+    folder &gone = tree.folders[index];
+    index_remove(tree.by_path, path_key(gone.path), index);
+    std::free(gone.path);
+    give_slot_back(tree, index);
+    if (tree.top == index) {
+        tree.top = -1;
+    }
 }
 
 } // namespace
@@ -154,22 +230,54 @@ int add_child(folder_tree &tree, const name_components &name, int parent, const 
 
 void drop_folder(folder_tree &tree, int index, bool watch_removed)
 {
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        if (tree.folders[i].in_use && tree.folders[i].parent == index) {
-            drop_folder(tree, static_cast<int>(i));
-        }
-    }
     if (watch_removed) {
         set_watch(tree, index, -1);
     }
-    forget_watch(tree, index);
-    folder &gone = tree.folders[index];
-    index_remove(tree.by_path, path_key(gone.path), index);
-    std::free(gone.path);
-    gone = folder{};
-    if (tree.top == index) {
-        tree.top = -1;
+    // Depth first, each folder forgotten once the last below it is: every
+    // folder is passed a few times, however many there are.
+    int current = index;
+    for (;;) {
+        while (tree.folders[current].first_child >= 0) {
+            current = tree.folders[current].first_child;
+        }
+        const int above = tree.folders[current].parent;
+        const bool last = current == index;
+        forget_folder(tree, current);
+        if (last) {
+            return;
+        }
+        current = above;
     }
+}
+
+void mark_unlisted(folder_tree &tree, int index)
+{
+    folder &due = tree.folders[index];
+    if (due.listed && queue_listing(tree.unlisted, index, due.id)) {
+        due.listed = false;
+    }
+}
+
+void mark_all_unlisted(folder_tree &tree)
+{
+    for (std::size_t i = 0; i < tree.count; ++i) {
+        if (tree.folders[i].in_use) {
+            mark_unlisted(tree, static_cast<int>(i));
+        }
+    }
+}
+
+int first_unlisted(folder_tree &tree)
+{
+    folder_queue &queue = tree.unlisted;
+    for (; queue.front < queue.count; ++queue.front) {
+        const folder_queue::entry &next = queue.entries[queue.front];
+        const folder &due = tree.folders[next.folder];
+        if (due.in_use && due.id == next.id && !due.listed) {
+            return next.folder;
+        }
+    }
+    return -1;
 }
 
 char *entry_path(const name_components &name, const folder &holder, const char *entry)

@@ -18,7 +18,12 @@ struct folder {
     std::size_t given = 0; // the bytes of path that the name gives (0 for ".")
     std::size_t level = 0;
     int parent = -1; // the folder above, -1 for the top
-    int watch = -1;  // its watch; -1 while it has none
+    // The folders below, linked through their siblings, so that a folder
+    // and all below it are dropped in one walk; a free slot links the next.
+    int first_child = -1;
+    int next_sibling = -1;
+    int previous_sibling = -1;
+    int watch = -1; // its watch; -1 while it has none
     // Its watch sees every change: a local file system's, not a share whose
     // other hosts' changes no watch here is told of. Then listing it again
     // is only a backstop.
@@ -28,6 +33,31 @@ struct folder {
     unsigned long id = 0;        // never the same for two folders of a run
     unsigned long listed_in = 0; // the attempt that listed it last
     std::int64_t listing_cost_ns = 0;
+    // Its change time as it stood before it was last listed (0: not to be
+    // trusted), so that a folder no event tells of is listed again only
+    // when it changed.
+    std::int64_t changed_ns = 0;
+};
+
+// Folders awaiting a listing, first come first listed: each attempt takes
+// what the credit allows from the front, without a look at every folder.
+struct folder_queue {
+    struct entry {
+        int folder;
+        unsigned long id; // the folder's, so that a slot used anew is told apart
+    };
+    entry *entries = nullptr;
+    std::size_t count = 0;
+    std::size_t room = 0;
+    std::size_t front = 0; // entries before it were taken
+};
+
+// Watches of folders that were dropped, removed a few at a time: a large
+// subtree that leaves costs no long stall.
+struct stale_watches {
+    int *watches = nullptr;
+    std::size_t count = 0;
+    std::size_t room = 0;
 };
 
 struct folder_tree {
@@ -36,10 +66,14 @@ struct folder_tree {
     folder *folders = nullptr;
     std::size_t count = 0; // slots used, in use or free
     std::size_t room = 0;
+    int free_slots = -1; // the first free slot, linking the others
     int top = -1;
-    unsigned long made = 0; // folders made so far, for their ids
+    unsigned long made = 0;  // folders made so far, for their ids
+    std::size_t watched = 0; // folders that have a watch
     folder_index by_watch;
     folder_index by_path;
+    folder_queue unlisted;
+    stale_watches stale;
     // A pattern's tree: its top may climb to a folder further up, and its
     // watches follow entries leaving too, which a literal name's need not.
     bool pattern = false;
@@ -56,10 +90,21 @@ bool set_top(folder_tree &tree, const name_components &name);
 // One already known is returned as it is.
 int add_child(folder_tree &tree, const name_components &name, int parent, const char *entry);
 
-// Forgets folder index and every folder below it, and their watches; its
-// own is left alone where watch_removed (the folder is gone, and the kernel
-// removed it).
+// Forgets folder index and every folder below it, in one walk, and their
+// watches; its own is left alone where watch_removed (the folder is gone,
+// and the kernel removed it).
 void drop_folder(folder_tree &tree, int index, bool watch_removed = false);
+
+// Has folder index listed at an attempt to come: it may hold what no event
+// told of.
+void mark_unlisted(folder_tree &tree, int index);
+
+// Has every folder listed: events were lost.
+void mark_all_unlisted(folder_tree &tree);
+
+// The folder that has waited longest for its listing, still there; -1 when
+// none waits. It stays first until it is listed.
+int first_unlisted(folder_tree &tree);
 
 // The name of entry in folder holder: its path as the name gives it, the
 // entry's name in place of the component. From malloc; null when there is

@@ -1,5 +1,7 @@
 #include "folder_watches.h"
 
+#include "grow.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -96,23 +98,38 @@ void set_watch(folder_tree &tree, int index, int watch)
     folder &changed = tree.folders[index];
     if (changed.watch >= 0) {
         index_remove(tree.by_watch, watch_key(changed.watch), index);
+        --tree.watched;
     }
     changed.watch = watch;
     if (watch >= 0 && !index_add(tree.by_watch, watch_key(watch), index)) {
         changed.watch = -1; // no memory to find it by: as if unwatched
     }
+    tree.watched += changed.watch >= 0 ? 1 : 0;
     changed.watch_sees_all = changed.watch >= 0 && watch_sees_all(changed.path);
 }
 
 void forget_watch(folder_tree &tree, int index)
 {
     const int watch = tree.folders[index].watch;
-    // Two folders of the tree may be one folder (a symbolic link to the
-    // other): the watch stays while one of them needs it.
-    if (watch >= 0 && !shared_watch(tree, watch, index)) {
-        (void)inotify_rm_watch(tree.instance, watch);
-    }
     set_watch(tree, index, -1);
+    // Removed later, a few at a time; where there is no memory to keep it
+    // for that, it stays, and its events are passed over.
+    if (watch >= 0 && make_room(tree.stale.watches, tree.stale.room, tree.stale.count + 1)) {
+        tree.stale.watches[tree.stale.count++] = watch;
+    }
+}
+
+void remove_stale_watches(folder_tree &tree, std::size_t most)
+{
+    for (; most > 0 && tree.stale.count > 0; --most) {
+        const int watch = tree.stale.watches[--tree.stale.count];
+        // Two folders of the tree may be one folder (a symbolic link to the
+        // other), and a folder that came back has its old watch again: the
+        // watch stays while one of them needs it.
+        if (!shared_watch(tree, watch, -1)) {
+            (void)inotify_rm_watch(tree.instance, watch);
+        }
+    }
 }
 
 bool still_there(folder_tree &tree, int index)
@@ -154,6 +171,7 @@ std::size_t folders_watched_by(const folder_tree &tree, int watch, int *found, s
 bool give_up_watches(folder_tree &tree)
 {
     tree.given_up = true;
+    tree.stale.count = 0;
     for (std::size_t i = 0; i < tree.count; ++i) {
         if (tree.folders[i].in_use) {
             set_watch(tree, static_cast<int>(i), -1);

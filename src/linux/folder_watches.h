@@ -17,8 +17,12 @@ int watch_folder(folder_tree &tree, const char *path, bool &exists);
 // Gives folder index that watch, or none (-1), and finds it by it.
 void set_watch(folder_tree &tree, int index, int watch);
 
-// Removes folder index's watch, unless another folder shares it.
+// Takes folder index's watch away; the watch itself is removed later by
+// remove_stale_watches, unless a folder has it again by then.
 void forget_watch(folder_tree &tree, int index);
+
+// Removes at most most of the watches that dropped folders left.
+void remove_stale_watches(folder_tree &tree, std::size_t most);
 
 // Whether folder index, told that it moved, is still the folder at its
 // path; one that is not is left to the caller to drop.

@@ -1,5 +1,6 @@
 #include "pause.h"
 
+#include "folder_watches.h"
 #include "schedule.h"
 
 #include <poll.h>
@@ -12,16 +13,8 @@ namespace
 // folder is checked to be still the one at the name: a folder above may
 // have been renamed, a symlink re-pointed, or a mount laid over it.
 constexpr unsigned pauses_between_checks = 100;
-
-bool any_watch(const folder_tree &tree)
-{
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        if (tree.folders[i].in_use && tree.folders[i].watch >= 0) {
-            return true;
-        }
-    }
-    return false;
-}
+// Some hundreds of microseconds of removals at the most.
+constexpr std::size_t stale_watches_a_pause = 256;
 
 // Tops up the budget of early wake-ups for the time gone by; true when it
 // pays for one more.
@@ -60,7 +53,9 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
     if (state.pauses++ % pauses_between_checks == 0 && !tree.given_up) {
         (void)set_top(tree, name);
     }
-    if (tree.instance < 0 || !any_watch(tree)) {
+    // The watches of dropped folders go a few at each pause.
+    remove_stale_watches(tree, stale_watches_a_pause);
+    if (tree.instance < 0 || tree.watched == 0) {
         plain_pause();
         return;
     }
