@@ -14,6 +14,11 @@ bool may_list(std::int64_t credit, bool first_listing, std::int64_t held)
     return first_listing ? credit > -held : credit >= held / 2;
 }
 
+bool may_wake_early(std::int64_t level, std::int64_t cost, bool found_folder, std::int64_t owed)
+{
+    return level >= cost || (found_folder && level - cost >= -owed * cost);
+}
+
 bool relisting_due(std::int64_t since, std::int64_t cost, std::int64_t least, std::int64_t share)
 {
     return since >= least && since >= cost * share;

@@ -21,6 +21,15 @@ std::int64_t refilled(std::int64_t level, std::int64_t elapsed, std::int64_t sha
 // still there; any other waits until half the budget is kept for those.
 bool may_list(std::int64_t credit, bool first_listing, std::int64_t held);
 
+// Whether an early wake-up that costs cost may be paid from a budget at
+// level: while the budget holds one; and, where the last wake-up or attempt
+// found a new folder of the awaited name, on credit down to owed wake-ups,
+// so that a chain of new folders (mkdir -p, an archive unpacked) is followed
+// to its file without waiting for the budget. Only new folders that match
+// the name earn that, so other names' events cannot pose as them, and the
+// credit is paid back before the budget pays again.
+bool may_wake_early(std::int64_t level, std::int64_t cost, bool found_folder, std::int64_t owed);
+
 // Whether a listing that costs cost is due again, since after the last:
 // after least at the least, and so that such listings take 1 / share of the
 // time at most.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace
@@ -99,6 +100,88 @@ TEST(schedule, early_wake_ups_stay_within_their_budget)
     }
     EXPECT_GE(early, 125);
     EXPECT_LE(early, 129);
+}
+
+// Pauses of 1 ms for a simulated minute while events come every period,
+// each a new folder of the name where folders is set; an early wake-up ends
+// a pause at the event while may_wake_early allows it. Returns the early
+// wake-ups.
+int wake_ups_in_a_minute(std::int64_t period, bool folders)
+{
+    const std::int64_t cost = 8 * ms;
+    std::int64_t budget = 4 * cost;
+    std::int64_t now = 0;
+    std::int64_t next_event = period;
+    bool found = false;
+    int early = 0;
+    while (now < 60000 * ms) {
+        const std::int64_t start = now;
+        const bool wake = may_wake_early(budget, cost, found, 8);
+        now = wake && next_event < start + ms ? next_event : start + ms;
+        found = false;
+        if (wake && now == next_event) {
+            budget -= cost;
+            ++early;
+        }
+        for (; next_event <= now; next_event += period) {
+            found = found || folders;
+        }
+        budget = refilled(budget, now - start, 1, 4 * cost);
+    }
+    return early;
+}
+
+TEST(schedule, early_wake_ups_stay_bounded_whatever_the_events)
+{
+    struct row {
+        std::int64_t period;
+        bool folders;
+        int most;
+    };
+    const row rows[] = {
+        {100 * us, false, 60 * 125 + 4}, // other names: the budget alone
+        {10 * us, false, 60 * 125 + 4},
+        {100 * us, true, 60 * 125 + 4 + 8}, // new folders: a debt of 8 at most
+        {20 * ms, true, 60 * 50},           // as many as the folders, when few
+    };
+    for (const row &r : rows) {
+        const int early = wake_ups_in_a_minute(r.period, r.folders);
+        EXPECT_LE(early, r.most) << r.period;
+        EXPECT_GE(early, r.most * 9 / 10) << r.period;
+    }
+}
+
+// A chain of new folders 200 us apart (mkdir -p, an archive unpacked), then
+// the file, in a quiet folder: each event is seen as it comes, though the
+// chain is longer than the budget holds. Once the budget is spent, events
+// are read at the end of every fourth plain pause only: without the credit
+// that each folder found earns, the file is seen milliseconds late.
+TEST(schedule, a_chain_of_new_folders_is_followed_as_it_comes)
+{
+    const std::int64_t cost = 8 * ms;
+    for (int depth : {2, 4, 6, 8}) {
+        std::int64_t budget = 4 * cost;
+        bool found = false;
+        std::int64_t now = 0;
+        unsigned pauses = 1;
+        for (int step = 0; step <= depth; ++step) {
+            const std::int64_t event = 300 * us + step * 200 * us; // the file last
+            for (;;) {
+                const std::int64_t start = now;
+                const bool wake = may_wake_early(budget, cost, found, 8);
+                found = false;
+                const bool early = wake && event < start + ms;
+                now = early ? event : start + ms;
+                budget = refilled(budget, now - start, 1, 4 * cost);
+                if (now >= event && (early || pauses++ % 4 == 0)) {
+                    budget -= early ? cost : 0;
+                    break;
+                }
+            }
+            EXPECT_EQ(now, event) << "depth " << depth << ", step " << step;
+            found = step < depth; // a folder, found; the file ends the chain
+        }
+    }
 }
 
 TEST(schedule, next_attempt_waits_the_share_of_the_shortest_cost)

@@ -209,8 +209,9 @@ void list_due(waiting &state, attempt_state &attempt)
         now = end;
     };
     // Folders found by a listing are listed in the same pass.
-    for (int next = 0; !attempt.out_of_descriptors && (next = first_unlisted(tree)) >= 0 &&
-                       (!state.walked || may_list(state.credit_ns, true, listing_credit_held_ns));) {
+    for (int next = 0;
+         !attempt.out_of_descriptors && (next = first_unlisted(tree)) >= 0 &&
+         (!state.walked || may_list(state.credit_ns, true, listing_credit_held_ns));) {
         list_paid(static_cast<std::size_t>(next));
     }
     for (std::size_t turns = 0;

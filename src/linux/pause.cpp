@@ -17,13 +17,16 @@ constexpr unsigned pauses_between_checks = 100;
 constexpr std::size_t stale_watches_a_pause = 256;
 
 // Tops up the budget of early wake-ups for the time gone by; true when it
-// pays for one more.
-bool can_wake_early(pause_state &state, const timespec &now)
+// pays for one more, or a new folder was found since the last look.
+bool can_wake_early(pause_state &state, const folder_tree &tree, const timespec &now)
 {
     state.budget_ns = refilled(state.budget_ns, nanoseconds_between(state.budget_time, now), 1,
                                early_wake_ups_held * early_wake_up_cost_ns);
     state.budget_time = now;
-    return state.budget_ns >= early_wake_up_cost_ns;
+    const bool found_folder = tree.made != state.folders_known;
+    state.folders_known = tree.made;
+    return may_wake_early(state.budget_ns, early_wake_up_cost_ns, found_folder,
+                          early_wake_ups_owed);
 }
 
 void plain_pause()
@@ -60,7 +63,7 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
         return;
     }
     timespec now = monotonic_now();
-    if (!can_wake_early(state, now)) {
+    if (!can_wake_early(state, tree, now)) {
         // The budget is spent: a plain pause. A pattern's events are read
         // at the end of some, which costs no wake-up; a plain name is tried
         // at every attempt anyway.
@@ -89,7 +92,7 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
             return; // the name may open now
         }
         now = monotonic_now();
-        if (!can_wake_early(state, now)) {
+        if (!can_wake_early(state, tree, now)) {
             (void)clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr);
             read_after_pause(tree, name, pattern, reports, state);
             return;
