@@ -47,9 +47,14 @@ void merge_neighbours(candidate_list &list)
 
 int compare_names(const char *left, const char *right)
 {
+    // A separator ranks 1, any other byte one above its value: below them
+    // all, and no two different names rank alike.
+    const auto rank = [](char byte) -> unsigned {
+        return byte == '/' ? 1U : byte == '\0' ? 0U : static_cast<unsigned char>(byte) + 1U;
+    };
     for (;; ++left, ++right) {
-        const auto one = static_cast<unsigned char>(*left == '/' ? 1 : *left);
-        const auto other = static_cast<unsigned char>(*right == '/' ? 1 : *right);
+        const unsigned one = rank(*left);
+        const unsigned other = rank(*right);
         if (one != other || one == 0) {
             return one < other ? -1 : one > other ? 1 : 0;
         }
