@@ -128,13 +128,12 @@ bool take_candidates(candidate_list &list, std::size_t count, candidate_list &ot
                                                       return compare_names(key, item.path) < 0;
                                                   }) -
                                  begin);
-    bool round_done = list.count == 0;
     for (; count > 0 && next < list.count; --count) {
         const candidate taken = list.items[next];
         std::memmove(list.items + next, list.items + next + 1,
                      (list.count - next - 1) * sizeof(candidate));
         --list.count;
-        round_done = next == list.count;
+        const bool round_done = next == list.count;
         if (count == 1 || round_done) {
             std::free(list.last_taken);
             // Where the next call goes on; from the first, after the last.
@@ -142,7 +141,14 @@ bool take_candidates(candidate_list &list, std::size_t count, candidate_list &ot
         }
         (void)add_candidate(other, taken);
     }
-    return round_done || next >= list.count;
+    if (next < list.count) {
+        return false;
+    }
+    // Nothing after the name taken last, whether taken now or gone
+    // meanwhile: the next round starts from the first.
+    std::free(list.last_taken);
+    list.last_taken = nullptr;
+    return true;
 }
 
 void remove_candidates(candidate_list &list, bool (*drop)(const candidate &, const void *),
