@@ -47,9 +47,14 @@ void merge_neighbours(candidate_list &list)
 
 int compare_names(const char *left, const char *right)
 {
+    // A separator ranks 1, any other byte one above its value: below them
+    // all, and no two different names rank alike.
+    const auto rank = [](char byte) -> unsigned {
+        return byte == '/' ? 1U : byte == '\0' ? 0U : static_cast<unsigned char>(byte) + 1U;
+    };
     for (;; ++left, ++right) {
-        const auto one = static_cast<unsigned char>(*left == '/' ? 1 : *left);
-        const auto other = static_cast<unsigned char>(*right == '/' ? 1 : *right);
+        const unsigned one = rank(*left);
+        const unsigned other = rank(*right);
         if (one != other || one == 0) {
             return one < other ? -1 : one > other ? 1 : 0;
         }
@@ -123,13 +128,12 @@ bool take_candidates(candidate_list &list, std::size_t count, candidate_list &ot
                                                       return compare_names(key, item.path) < 0;
                                                   }) -
                                  begin);
-    bool round_done = list.count == 0;
     for (; count > 0 && next < list.count; --count) {
         const candidate taken = list.items[next];
         std::memmove(list.items + next, list.items + next + 1,
                      (list.count - next - 1) * sizeof(candidate));
         --list.count;
-        round_done = next == list.count;
+        const bool round_done = next == list.count;
         if (count == 1 || round_done) {
             std::free(list.last_taken);
             // Where the next call goes on; from the first, after the last.
@@ -137,7 +141,14 @@ bool take_candidates(candidate_list &list, std::size_t count, candidate_list &ot
         }
         (void)add_candidate(other, taken);
     }
-    return round_done || next >= list.count;
+    if (next < list.count) {
+        return false;
+    }
+    // Nothing after the name taken last, whether taken now or gone
+    // meanwhile: the next round starts from the first.
+    std::free(list.last_taken);
+    list.last_taken = nullptr;
+    return true;
 }
 
 void remove_candidates(candidate_list &list, bool (*drop)(const candidate &, const void *),
