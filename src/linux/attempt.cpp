@@ -150,8 +150,9 @@ void list_folder(waiting &state, int index, attempt_state &attempt)
     const std::size_t level = tree.folders[index].level;
     tree.folders[index].listed = true;
     tree.folders[index].listed_in = state.attempts;
-    if (tree.folders[index].watch < 0) {
-        (void)rewatch(tree, index);
+    if (tree.folders[index].watch < 0 && !rewatch(tree, index) && tree.folders[index].local) {
+        // No event tells of it: listed again only once it changed.
+        tree.folders[index].changed_ns = change_stamp(tree.folders[index].path);
     }
     if (!name.parts[level].wildcard) {
         probe(state, index);
@@ -186,6 +187,16 @@ void list_folder(waiting &state, int index, attempt_state &attempt)
     close_listing(state.list);
 }
 
+// Whether folder index, which no watch tells of, is as it was when it was
+// last listed, so that listing it again would find nothing new. A look at
+// its change time costs a fraction of a listing: such folders are then
+// looked at many times as often for the same credit.
+bool unchanged(const folder &due)
+{
+    return due.watch < 0 && due.local && due.changed_ns > 0 &&
+           change_stamp(due.path) == due.changed_ns;
+}
+
 // Lists what is due, paying each listing from the credit: at the first
 // attempt every folder found; later a new folder at once, on credit while
 // the debt is small, so that what was made in it before its watch is found
@@ -208,6 +219,16 @@ void list_due(waiting &state, attempt_state &attempt)
         tree.folders[index].listing_cost_ns = cost;
         now = end;
     };
+    auto list_if_changed = [&](std::size_t index) {
+        if (!unchanged(tree.folders[index])) {
+            list_paid(index);
+            return;
+        }
+        tree.folders[index].listed_in = state.attempts;
+        const timespec end = monotonic_now();
+        state.credit_ns -= nanoseconds_between(now, end);
+        now = end;
+    };
     // Folders found by a listing are listed in the same pass.
     for (int next = 0;
          !attempt.out_of_descriptors && (next = first_unlisted(tree)) >= 0 &&
@@ -226,7 +247,7 @@ void list_due(waiting &state, attempt_state &attempt)
             due.watch_sees_all && !relisting_due(since * one_millisecond_ns, due.listing_cost_ns,
                                                  backstop_after_ns, backstop_share);
         if (due.in_use && since > 0 && !backstop_only) {
-            list_paid(next);
+            list_if_changed(next);
         }
     }
 }

@@ -90,6 +90,7 @@ int new_folder(folder_tree &tree, const folder &made)
     }
     folder &added = tree.folders[index];
     added = made;
+    added.local = on_local_system(made.path);
     added.watch = -1;
     added.in_use = true;
     added.listed = false;

@@ -24,9 +24,11 @@ struct folder {
     int next_sibling = -1;
     int previous_sibling = -1;
     int watch = -1; // its watch; -1 while it has none
-    // Its watch sees every change: a local file system's, not a share whose
-    // other hosts' changes no watch here is told of. Then listing it again
-    // is only a backstop.
+    // On a local file system: not a share whose other hosts' changes no
+    // watch here is told of, nor /proc or /sys.
+    bool local = false;
+    // It has a watch, and the watch sees every change: then listing it
+    // again is only a backstop.
     bool watch_sees_all = false;
     bool in_use = false;
     bool listed = false;         // listed since it was found, or since events were lost
@@ -68,8 +70,9 @@ struct folder_tree {
     std::size_t room = 0;
     int free_slots = -1; // the first free slot, linking the others
     int top = -1;
-    unsigned long made = 0;  // folders made so far, for their ids
-    std::size_t watched = 0; // folders that have a watch
+    unsigned long made = 0;      // folders made so far, for their ids
+    std::size_t watched = 0;     // folders that have a watch
+    bool out_of_watches = false; // the last watch asked for was refused for want of watches
     folder_index by_watch;
     folder_index by_path;
     folder_queue unlisted;

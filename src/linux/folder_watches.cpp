@@ -31,11 +31,9 @@ bool is_folder(const char *path)
     return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// Whether a watch on the folder at path sees every change in it: not so on
-// a file system shared with other hosts (NFS, SMB, FUSE, 9p, Ceph, AFS,
-// Coda, cluster file systems), whose changes made elsewhere no event tells,
-// nor on /proc and /sys.
-bool watch_sees_all(const char *path)
+} // namespace
+
+bool on_local_system(const char *path)
 {
     // NOLINTBEGIN(readability-magic-numbers): the file systems' own numbers.
     const unsigned long told_only_of_this_host[] = {
@@ -53,6 +51,9 @@ bool watch_sees_all(const char *path)
     return std::none_of(std::begin(told_only_of_this_host), std::end(told_only_of_this_host),
                         [type](unsigned long other) { return other == type; });
 }
+
+namespace
+{
 
 std::uint64_t watch_key(int watch)
 {
@@ -88,6 +89,7 @@ int watch_folder(folder_tree &tree, const char *path, bool &exists)
             exists = watch >= 0;
             return watch;
         }
+        tree.out_of_watches = errno == ENOSPC;
     }
     exists = is_folder(path);
     return -1;
@@ -105,7 +107,7 @@ void set_watch(folder_tree &tree, int index, int watch)
         changed.watch = -1; // no memory to find it by: as if unwatched
     }
     tree.watched += changed.watch >= 0 ? 1 : 0;
-    changed.watch_sees_all = changed.watch >= 0 && watch_sees_all(changed.path);
+    changed.watch_sees_all = changed.watch >= 0 && changed.local;
 }
 
 void forget_watch(folder_tree &tree, int index)
@@ -126,8 +128,8 @@ void remove_stale_watches(folder_tree &tree, std::size_t most)
         // Two folders of the tree may be one folder (a symbolic link to the
         // other), and a folder that came back has its old watch again: the
         // watch stays while one of them needs it.
-        if (!shared_watch(tree, watch, -1)) {
-            (void)inotify_rm_watch(tree.instance, watch);
+        if (!shared_watch(tree, watch, -1) && inotify_rm_watch(tree.instance, watch) == 0) {
+            tree.out_of_watches = false; // one more is free
         }
     }
 }
@@ -150,7 +152,7 @@ bool still_there(folder_tree &tree, int index)
 
 bool rewatch(folder_tree &tree, int index)
 {
-    if (tree.folders[index].watch < 0) {
+    if (tree.folders[index].watch < 0 && !tree.out_of_watches) {
         bool exists = false;
         set_watch(tree, index, watch_folder(tree, tree.folders[index].path, exists));
     }

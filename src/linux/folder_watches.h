@@ -9,6 +9,12 @@
 // folders of the tree are one (a symbolic link to the other), and found by
 // the watch that an event names.
 
+// Whether the folder at path is on a local file system, whose every change a
+// watch sees: not a share with other hosts (NFS, SMB, FUSE, 9p, Ceph, AFS,
+// Coda, cluster file systems), whose changes made elsewhere no event tells,
+// nor /proc and /sys.
+bool on_local_system(const char *path);
+
 // A watch on the folder at path: its descriptor; -1 with exists set where
 // path is a folder that cannot be watched (no descriptor, no watches left,
 // no permission).
@@ -28,7 +34,8 @@ void remove_stale_watches(folder_tree &tree, std::size_t most);
 // path; one that is not is left to the caller to drop.
 bool still_there(folder_tree &tree, int index);
 
-// Tries again to watch a folder that has no watch; true when it has one.
+// Tries again to watch a folder that has no watch, unless the last watch
+// asked for was refused for want of watches; true when it has one.
 bool rewatch(folder_tree &tree, int index);
 
 // The folders that watch heard, at most room of them, into found; how many.

@@ -2,6 +2,7 @@
 #define FILEHOLDER_LISTING_H
 
 #include <cstddef>
+#include <cstdint>
 #include <dirent.h>
 
 // A folder's entries read straight from the kernel, a block at a time, into
@@ -28,5 +29,12 @@ bool open_listing(listing &list, const char *path, int &error);
 const char *next_entry(listing &list, unsigned char &type);
 
 void close_listing(listing &list);
+
+// When the folder at path last changed (an entry made, removed or renamed),
+// in nanoseconds: equal stamps before and after a while mean that a listing
+// would find nothing new. 0 where it changed too lately to be told from a
+// change within the same tick of the file system's clock, -1 where it
+// cannot be read.
+std::int64_t change_stamp(const char *path);
 
 #endif

@@ -54,6 +54,7 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
                      event_reports &reports, pause_state &state)
 {
     if (state.pauses++ % pauses_between_checks == 0 && !tree.given_up) {
+        tree.out_of_watches = false; // more may be free now
         (void)set_top(tree, name);
     }
     // The watches of dropped folders go a few at each pause.
