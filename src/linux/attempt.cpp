@@ -2,6 +2,7 @@
 
 #include "folder_watches.h"
 #include "open_file.h"
+#include "opened_files.h"
 #include "schedule.h"
 
 #include <cerrno>
@@ -321,6 +322,11 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
         (void)set_top(state.tree, state.name);
     }
     take_reports(state, false);
+    // The files that the kernel handed over join the others, each with its
+    // descriptor; where opens went unseen, every folder is listed.
+    if (state.pause.opens_due && take_opened(state.tree, state.name, state.trying)) {
+        mark_all_unlisted(state.tree);
+    }
     const bool walking = !state.walked;
     list_due(state, attempt);
     state.walked = true;

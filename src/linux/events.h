@@ -14,9 +14,6 @@
 // come, their folder is listed instead.
 constexpr std::size_t reports_held = 64;
 
-// An entry's name is NAME_MAX bytes at most.
-constexpr std::size_t longest_entry = 255;
-
 // Held as its folder and its name: its path is made only when it is tried,
 // so that a storm of matches made and deleted at once costs no memory.
 struct reported_file {

@@ -25,18 +25,6 @@ char *joined(const char *path, std::size_t size, const char *separators, std::si
     return made;
 }
 
-// The separators between the component before level and the one at it.
-const char *separators_before(const name_components &name, std::size_t level, std::size_t &size)
-{
-    if (level == 0) {
-        size = 0;
-        return "";
-    }
-    const name_component &before = name.parts[level - 1];
-    size = before.separators;
-    return name.name + before.start + before.size;
-}
-
 // A slot for one more folder: a free one, or a new one at the end; -1 when
 // there is no memory for it.
 int take_slot(folder_tree &tree)
@@ -138,7 +126,53 @@ void forget_folder(folder_tree &tree, int index)
     }
 }
 
+// Whether files are looked up in folders below the top that come and go:
+// a wildcard folder.
+bool folder_pattern(const folder_tree &tree, const name_components &name)
+{
+    return tree.pattern && name.first_wildcard + 1 < name.count;
+}
+
+// Marks folder index for the opens of its files where the file is looked
+// up in it, and where it is the top, the mount that holds it for a name
+// whose folders come and go; the top's own path is then found anew.
+void mark_folder_for_opens(folder_tree &tree, const name_components &name, int index)
+{
+    const folder &marked = tree.folders[index];
+    if (marked.level + 1 == name.count) {
+        (void)mark_folder(tree.marks, marked.path);
+    }
+    if (index != tree.top) {
+        return;
+    }
+    if (folder_pattern(tree, name)) {
+        (void)mark_mount(tree.marks, marked.path);
+    }
+    std::free(tree.top_path);
+    tree.top_path = tree.marks.instance >= 0 ? realpath(marked.path, nullptr) : nullptr;
+}
+
 } // namespace
+
+void mark_for_opens(folder_tree &tree, const name_components &name)
+{
+    for (std::size_t i = 0; i < tree.count; ++i) {
+        if (tree.folders[i].in_use) {
+            mark_folder_for_opens(tree, name, static_cast<int>(i));
+        }
+    }
+}
+
+const char *separators_before(const name_components &name, std::size_t level, std::size_t &size)
+{
+    if (level == 0) {
+        size = 0;
+        return "";
+    }
+    const name_component &before = name.parts[level - 1];
+    size = before.separators;
+    return name.name + before.start + before.size;
+}
 
 bool matches_component(const name_components &name, std::size_t level, const char *entry)
 {
@@ -185,7 +219,11 @@ bool set_top(folder_tree &tree, const name_components &name)
         }
     }
     // The new top first, so that a watch it shares with the old tree stays.
+    // The old one's marks go: the new top's are made below.
     const int old = tree.top;
+    if (old >= 0 && !tree.marks.off) {
+        unmark_all(tree.marks);
+    }
     folder top;
     top.path = path;
     top.given = given;
@@ -194,6 +232,9 @@ bool set_top(folder_tree &tree, const name_components &name)
     tree.top = new_folder(tree, top);
     if (old >= 0) {
         drop_folder(tree, old);
+    }
+    if (tree.top >= 0) {
+        mark_folder_for_opens(tree, name, tree.top);
     }
     return true;
 }
@@ -226,7 +267,11 @@ int add_child(folder_tree &tree, const name_components &name, int parent, const 
     child.level = above.level + 1;
     child.parent = parent;
     child.watch = watch;
-    return new_folder(tree, child);
+    const int index = new_folder(tree, child);
+    if (index >= 0) {
+        mark_folder_for_opens(tree, name, index);
+    }
+    return index;
 }
 
 void drop_folder(folder_tree &tree, int index, bool watch_removed)

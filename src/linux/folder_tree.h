@@ -3,9 +3,13 @@
 
 #include "folder_index.h"
 #include "name_components.h"
+#include "open_marks.h"
 
 #include <cstddef>
 #include <cstdint>
+
+// An entry's name is NAME_MAX bytes at most.
+constexpr std::size_t longest_entry = 255;
 
 // The folders from which the awaited file can still come, each with its
 // inotify watch: at the top the deepest folder of the name's fixed start
@@ -77,6 +81,11 @@ struct folder_tree {
     folder_index by_path;
     folder_queue unlisted;
     stale_watches stale;
+    // The marks for the opens of the file's folders, and the top's path
+    // through no symbolic link (from malloc), by which the files that the
+    // kernel hands over are told.
+    open_marks marks;
+    char *top_path = nullptr;
     // A pattern's tree: its top may climb to a folder further up, and its
     // watches follow entries leaving too, which a literal name's need not.
     bool pattern = false;
@@ -92,6 +101,11 @@ bool set_top(folder_tree &tree, const name_components &name);
 // from now on; -1 when entry is not a folder or there is no memory for it.
 // One already known is returned as it is.
 int add_child(folder_tree &tree, const name_components &name, int parent, const char *entry);
+
+// Marks every folder where the file is looked up for the opens of its
+// files, and for a name with wildcard folders the mount of the top, where
+// folders are made and filled faster than each can be marked.
+void mark_for_opens(folder_tree &tree, const name_components &name);
 
 // Forgets folder index and every folder below it, in one walk, and their
 // watches; its own is left alone where watch_removed (the folder is gone,
@@ -113,6 +127,10 @@ int first_unlisted(folder_tree &tree);
 // entry's name in place of the component. From malloc; null when there is
 // no memory for it.
 char *entry_path(const name_components &name, const folder &holder, const char *entry);
+
+// The separators that the name gives between the component before level
+// and the one at it, and their size.
+const char *separators_before(const name_components &name, std::size_t level, std::size_t &size);
 
 // Whether entry in a folder at level matches the component looked up there.
 bool matches_component(const name_components &name, std::size_t level, const char *entry);

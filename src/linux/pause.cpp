@@ -1,6 +1,7 @@
 #include "pause.h"
 
 #include "folder_watches.h"
+#include "opened_files.h"
 #include "schedule.h"
 
 #include <poll.h>
@@ -59,6 +60,13 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
     }
     // The watches of dropped folders go a few at each pause.
     remove_stale_watches(tree, stale_watches_a_pause);
+    // Opens are read at the attempt, at the pauses' rhythm: their files are
+    // held by the events until then. Only a quiet wait tells that none came.
+    if (marks_back(tree, name)) {
+        mark_all_unlisted(tree); // opens went unseen while the marks were off
+    }
+    const bool marked = tree.marks.marked > 0;
+    state.opens_due = marked;
     if (tree.instance < 0 || tree.watched == 0) {
         plain_pause();
         return;
@@ -73,15 +81,17 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
         return;
     }
     const timespec end = after(now, one_millisecond_ns);
-    pollfd events{tree.instance, POLLIN, 0};
+    pollfd events[2] = {{tree.instance, POLLIN, 0}, {marked ? tree.marks.instance : -1, POLLIN, 0}};
+    bool opened = false;
     for (;;) {
         const std::int64_t left = nanoseconds_between(now, end);
         if (left <= 0) {
             return;
         }
         const timespec timeout{0, static_cast<long>(left)};
-        const int ready = ppoll(&events, 1, &timeout, nullptr);
+        const int ready = ppoll(events, marked ? 2 : 1, &timeout, nullptr);
         if (ready == 0) {
+            state.opens_due = opened;
             return; // the millisecond is over
         }
         if (ready < 0) {
@@ -89,7 +99,11 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
             return;
         }
         state.budget_ns -= early_wake_up_cost_ns;
-        if (read_events(tree, name, pattern, reports)) {
+        if (events[1].revents != 0) {
+            opened = true;
+            events[1].fd = -1; // read at the attempt, not waited on again
+        }
+        if (events[0].revents != 0 && read_events(tree, name, pattern, reports)) {
             return; // the name may open now
         }
         now = monotonic_now();

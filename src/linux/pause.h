@@ -32,6 +32,9 @@ struct pause_state {
     std::int64_t budget_ns = early_wake_ups_held * early_wake_up_cost_ns;
     timespec budget_time{};          // when the budget was last topped up
     unsigned long folders_known = 0; // the tree's folders made, as the last pause saw it
+    // Opens may be queued for the attempt to read: the queue was not seen
+    // empty for the whole pause.
+    bool opens_due = false;
 };
 
 void pause_on_events(folder_tree &tree, const name_components &name, bool pattern,

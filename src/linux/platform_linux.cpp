@@ -3,6 +3,7 @@
 #include "attempt.h"
 #include "folder_watches.h"
 #include "open_file.h"
+#include "opened_files.h"
 #include "waiting.h"
 
 #include <cerrno>
@@ -32,6 +33,40 @@ void write_all(const char *bytes, std::size_t size)
             return;
         }
     }
+}
+
+// One attempt on a plain name: the file that the kernel handed over, where
+// an open of it came, else an open of the name.
+std::FILE *try_name(waiting &state, bool &out_of_descriptors)
+{
+    if (state.pause.opens_due) {
+        (void)take_opened(state.tree, state.name, state.trying);
+        if (state.trying.count > 0) {
+            // Each is the file at the name as it was looked at; the first will do.
+            const int descriptor = state.trying.items[0].descriptor;
+            state.trying.items[0].descriptor = -1;
+            clear_candidates(state.trying);
+            if (std::FILE *file = stream_of(descriptor)) {
+                return file;
+            }
+        }
+    }
+    int error = 0;
+    const int descriptor = open_file(state.name.name, error);
+    out_of_descriptors = error == EMFILE || error == ENFILE;
+    return descriptor >= 0 ? stream_of(descriptor) : nullptr;
+}
+
+// Gives up what only speeds the waiting up, for the attempts' descriptors:
+// the marks first, then the watches. False when nothing was left to give.
+bool give_up_helpers(folder_tree &tree)
+{
+    if (tree.marks.instance >= 0) {
+        close_marks(tree.marks);
+        tree.marks.refused = true;
+        return true;
+    }
+    return give_up_watches(tree);
 }
 
 } // namespace
@@ -110,16 +145,9 @@ std::FILE *try_open(waiting &state, const char *&held)
     // descriptor.
     for (;;) {
         bool out_of_descriptors = false;
-        std::FILE *file = nullptr;
-        if (state.pattern) {
-            file = try_pattern(state, held, out_of_descriptors);
-        } else {
-            int error = 0;
-            const int descriptor = open_file(state.name.name, error);
-            file = descriptor >= 0 ? stream_of(descriptor) : nullptr;
-            out_of_descriptors = error == EMFILE || error == ENFILE;
-        }
-        if (file != nullptr || !out_of_descriptors || !give_up_watches(state.tree)) {
+        std::FILE *file = state.pattern ? try_pattern(state, held, out_of_descriptors)
+                                        : try_name(state, out_of_descriptors);
+        if (file != nullptr || !out_of_descriptors || !give_up_helpers(state.tree)) {
             return file;
         }
     }
@@ -132,8 +160,9 @@ void wait_for_next_attempt(waiting &state)
 
 void idle_forever(waiting &state)
 {
-    // Holding needs no descriptor but the file's. Closing an inotify
-    // instance waits for the kernel: only now, when nothing is in a hurry.
+    // Holding needs no descriptor but the file's, and no marks. Closing
+    // either waits for the kernel: only now, when nothing is in a hurry.
+    close_marks(state.tree.marks);
     if (state.tree.instance >= 0) {
         (void)close(state.tree.instance);
     }

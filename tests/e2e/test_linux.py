@@ -412,14 +412,16 @@ class SystemCalls(Case):
 
     CALLS = "openat,open,close,fstat,newfstatat,statx,nanosleep,clock_nanosleep,pause,ppoll," \
             "inotify_init1,inotify_add_watch,inotify_rm_watch,rt_sigaction,clone,clone3,fork," \
-            "vfork,write,read,prctl"
+            "vfork,write,read,prctl,fanotify_init,fanotify_mark"
 
-    def traced(self, name):
-        """fileholder on name under strace; returns the run and the trace's path."""
+    def traced(self, name, user=None):
+        """fileholder on name under strace, as user; returns the run and the
+        trace's path."""
         strace = need_tool(self, "strace")
         trace = self.path("trace")
+        os.chmod(self.dir, 0o777)
         self.launcher = (strace, "-f", "-qq", "-s", "128", "-o", trace, "-e", "trace=" + self.CALLS)
-        run = self.run_fileholder([name])
+        run = self.run_fileholder([name], user=user)
         self.expect_output(run, start_line(name))
         return run, trace
 
@@ -434,15 +436,21 @@ class SystemCalls(Case):
 
     def test_poll_and_hold(self):
         """Polls sub/node: sub is made after the start, then node in it as a
-        folder, which never counts, then as a file renamed into place."""
-        run, trace = self.traced("sub/node")
-        time.sleep(0.3)
-        os.makedirs(self.path("sub/node"))
-        time.sleep(0.3)
-        os.rmdir(self.path("sub/node"))
-        self.make_file("sub/node")
-        self.expect_output(run, start_line("sub/node") + DONE)
-        self.check_trace(self.end_traced(run, trace))
+        folder, which never counts, then as a file renamed into place; as
+        an ordinary user, and as root, who also marks sub for the opens of
+        its files, and is handed the file written before the rename."""
+        for user in ["nobody", None] if os.geteuid() == 0 else [None]:
+            with self.subTest(user=user or "this user"):
+                self.setUp()
+                run, trace = self.traced("sub/node", user)
+                time.sleep(0.3)
+                os.makedirs(self.path("sub/node"))
+                os.chmod(self.path("sub"), 0o777)
+                time.sleep(0.3)
+                os.rmdir(self.path("sub/node"))
+                self.make_file("sub/node")
+                self.expect_output(run, start_line("sub/node") + DONE)
+                self.check_trace(self.end_traced(run, trace), marks=user is None and os.geteuid() == 0)
 
     def test_watch_follows_a_renamed_folder_above(self):
         """The folder above is renamed away and made anew: the watch moves to
@@ -471,13 +479,23 @@ class SystemCalls(Case):
     # Every wait on the watch starts with the whole millisecond.
     # A wait on the watch lasts to the end of the 1 ms period: the whole of
     # it, or what an early wake-up left of it.
-    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}\], 1, \{tv_sec=0, tv_nsec=(\d+)\}")
+    # The second descriptor: the marks' queue, where there are marks.
+    WAIT = re.compile(r"ppoll\(\[\{fd=(\d+), events=POLLIN\}(?:, \{fd=(-1|\d+)(?:, events=POLLIN)?\})?\], "
+                      r"([12]), \{tv_sec=0, tv_nsec=(\d+)\}")
     REST = re.compile(r"ppoll\(|read\(\d+, |clock_nanosleep\(CLOCK_MONOTONIC, TIMER_ABSTIME")
+    # The group for the opens in sub, once sub exists, and its mark on sub.
+    # An ordinary user is refused the group, once.
+    MARKS = re.compile(r"fanotify_init\(FAN_CLASS_NOTIF\|FAN_CLOEXEC\|FAN_NONBLOCK.*, "
+                       r"O_RDONLY\|O_NONBLOCK(?:\|O_LARGEFILE)?\|O_CLOEXEC\) = (\d+|-1 EPERM .*)$"
+                       r"|fanotify_mark\((\d+), FAN_MARK_ADD\|FAN_MARK_ONLYDIR, FAN_OPEN\|FAN_EVENT_ON_CHILD, "
+                       r'AT_FDCWD, "sub"\) = (?:0|-1 ENOENT .*)$'
+                       # A new folder at the name: the old one's marks go.
+                       r"|fanotify_mark\((\d+), (?:FAN_MARK_MOUNT\|)?FAN_MARK_FLUSH, 0, AT_FDCWD, NULL\) = 0$")
     # Creations, renames in and attribute changes; never writes or closes.
     WATCH = re.compile(r'inotify_add_watch\((\d+), "sub", IN_ATTRIB\|IN_MOVED_TO\|IN_CREATE\|'
                        r"IN_DELETE_SELF\|IN_MOVE_SELF\|IN_ONLYDIR\) = (-1|\d+)")
 
-    def check_trace(self, lines):
+    def check_trace(self, lines, marks):
         pids = {line.split()[0] for line in lines}
         self.assertEqual(len(pids), 1, "more than one thread or process")
         calls = [line.split(None, 1)[1] for line in lines]
@@ -490,9 +508,13 @@ class SystemCalls(Case):
         start = next(i for i, c in enumerate(calls) if c.startswith('write(1, "- start fopen() loop'))
         polling = calls[start + 1:]
         self.assertRegex(polling[0], self.ATTEMPT, "the first attempt must not wait")
-        plain = watched = whole = opened_folders = 0
-        watch_results, instance, i = [], None, 0
+        plain = watched = whole = opened_folders = queue_reads = 0
+        watch_results, instance, group, refused, i = [], None, None, False, 0
         while True:
+            # As root, the opens queued are read before the attempt.
+            while group and polling[i].startswith(f"read({group}, "):
+                queue_reads += 1
+                i += 1
             match = self.ATTEMPT.match(polling[i])
             self.assertIsNotNone(match, polling[i])
             fd = match.group(1)
@@ -517,18 +539,32 @@ class SystemCalls(Case):
                 self.assertEqual(watch.group(1), instance)
                 watch_results.append(watch.group(2))
                 i += 1
+                while polling[i].startswith("fanotify_"):
+                    mark = self.MARKS.match(polling[i])
+                    self.assertIsNotNone(mark, polling[i])
+                    if mark.group(1) and mark.group(1).startswith("-1"):
+                        self.assertFalse(marks or refused, "asked again after a refusal")
+                        refused = True
+                    else:
+                        group = group or mark.group(1)
+                        self.assertIn(mark.group(2), (None, group))
+                        self.assertIn(mark.group(3), (None, group))
+                    i += 1
             if polling[i].startswith(f"read({instance}, "):
                 i += 1  # a busy folder's events, drained before a plain pause
             if self.SLEEP.match(polling[i]):
                 plain += 1
             else:
                 wait = self.WAIT.match(polling[i])
+                self.assertIsNotNone(wait, polling[i])
                 self.assertEqual(wait.group(1), instance, polling[i])
-                self.assertLessEqual(int(wait.group(2)), 1000000)
-                whole += wait.group(2) == "1000000"
+                self.assertIn(wait.group(2), (None, "-1", group), polling[i])
+                self.assertLessEqual(int(wait.group(4)), 1000000)
+                whole += wait.group(4) == "1000000"
                 watched += 1
             i += 1
             while self.REST.match(polling[i]):
+                queue_reads += group is not None and polling[i].startswith(f"read({group}, ")
                 i += 1
         self.assertEqual(watch_results[0], "-1", "sub did not exist at first")
         self.assertNotEqual(watch_results[-1], "-1", "sub was never watched")
@@ -537,13 +573,19 @@ class SystemCalls(Case):
         self.assertGreater(watched, 10)
         self.assertGreater(whole, watched // 2, "most periods are quiet, and waited whole")
         self.assertGreater(opened_folders, 0)
+        self.assertEqual(group is not None, marks, "marks only as root, and then on sub")
+        if marks:
+            self.assertGreater(queue_reads, 0, "the opens queued were never read")
         # Each message leaves whole, in one write.
         self.assertRegex(calls[start], r'^write\(1, "- start fopen\(\) loop on sub/node\\n", 33\) += 33$')
         self.assertEqual([c for c in rest if c.startswith("write(1,")],
                          [rest[0]], "the done line comes first, in one write")
         self.assertRegex(rest[0], r'^write\(1, "- done, press CTRL-C when you want to quit\\n", 43\) += 43$')
-        # The watch is released after the done line, and only the file is held.
+        # The marks and the watch are released after the done line, and only
+        # the file is held.
         idle = [c for c in rest if not c.startswith("write(1,")]
+        if marks:
+            self.assertRegex(idle.pop(0), rf"^close\({group}\) += 0$")
         self.assertRegex(idle[0], rf"^close\({instance}\) += 0$")
         self.assertTrue(idle[1].startswith("pause("), idle)
         self.assertEqual(idle[-1], "+++ killed by SIGTERM +++")

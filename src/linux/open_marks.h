@@ -1,0 +1,39 @@
+#ifndef FILEHOLDER_OPEN_MARKS_H
+#define FILEHOLDER_OPEN_MARKS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Marks on folders for the opens of their files (fanotify): the kernel then
+// hands over, with each open, a descriptor of the file that was opened, at
+// its maker's own open. A file that lives some microseconds is held that
+// way, even once it is deleted. Only a privileged process may ask for it;
+// everywhere else nothing here is used, and the waiting goes on as it does
+// without.
+
+struct open_marks {
+    int instance = -1;            // the fanotify descriptor
+    bool refused = false;         // not to be used in this run
+    bool reports_errors = false;  // an event whose file could not be opened says so
+    bool off = false;             // taken off while other files' opens storm
+    std::size_t marked = 0;       // marks made since they were last all taken off
+    std::int64_t credit_ns = 0;   // for reading the opens, see opened_files.h
+    std::int64_t credit_time = 0; // when the credit was last topped up
+};
+
+// Marks the folder at path for the opens of its files; the group is made at
+// the first mark. False where marks cannot be used (no privilege, a file
+// system that refuses them, no descriptors to spare) or are off.
+bool mark_folder(open_marks &marks, const char *path);
+
+// Marks the whole mount that holds the folder at path, for the opens of
+// files in folders that are made and filled faster than each can be marked.
+bool mark_mount(open_marks &marks, const char *path);
+
+// Takes every mark off, folders' and mounts'; what came before stays queued.
+void unmark_all(open_marks &marks);
+
+// Closes the group for good, and its marks with it.
+void close_marks(open_marks &marks);
+
+#endif
