@@ -196,43 +196,19 @@ std::int64_t now()
 
 } // namespace
 
-const char *first_file_match(const pattern_name &pattern)
+std::FILE *open_first_file(const pattern_name &pattern, const char *&held, bool *named_alike)
 {
-    const char *name = nullptr;
-    auto visit = [&name](const std::wstring &path, const std::string &shown) {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return false;
-        }
-        // The first file only, and only where its name opens this very
-        // file; else the pattern waits, and its attempts open it exactly.
-        if (exact_path(widened(shown.c_str())) == path) {
-            name = lasting(shown);
-        }
-        return true;
-    };
-    try {
-        walk(pattern, visit);
-    } catch (const std::bad_alloc &) {
-    }
-    return name;
-}
-
-std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, const char *&held)
-{
-    const std::int64_t start = now();
-    if (start < costs.due) {
-        return nullptr;
-    }
     std::FILE *file = nullptr;
     const char *name_held = nullptr;
-    auto visit = [&file, &name_held](const std::wstring &path, const std::string &shown) {
+    bool alike = false;
+    auto visit = [&](const std::wstring &path, const std::string &shown) {
         // The runtime's open, as for a literal name, but of the exact path:
         // the file listed, never a device nor another name. One that fails
         // (a file locked by another program) is passed over until next time.
         file = _wfopen(path.c_str(), L"rb");
         if (file != nullptr) {
             name_held = lasting(shown);
+            alike = named_alike != nullptr && exact_path(widened(shown.c_str())) == path;
         }
         return file != nullptr;
     };
@@ -245,6 +221,19 @@ std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, c
         file = nullptr;
     }
     held = name_held;
+    if (named_alike != nullptr) {
+        *named_alike = file != nullptr && alike;
+    }
+    return file;
+}
+
+std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, const char *&held)
+{
+    const std::int64_t start = now();
+    if (start < costs.due) {
+        return nullptr;
+    }
+    std::FILE *file = open_first_file(pattern, held, nullptr);
     // A folder of many thousands of files, or many matches that do not
     // open, would make attempts every millisecond dear: they are spaced.
     costs.took[costs.attempts++ % attempt_costs::kept] = now() - start;

@@ -154,17 +154,31 @@ class ArgumentPath(WineCase):
 
 
 class FileBecomesOpenable(WineCase):
+    # label, how the helper holds the first match in name order (its
+    # options: none locks it, as share mode 0), the argument, that first
+    # match, the files after it, the name in the start line. The argument
+    # stands for the first match that opens at the start, never for one that
+    # does not open: a file opened for deletion on close never opens for
+    # fileholder at all.
+    HELD_FIRST = [
+        ("locked_first_match_passed_over", [], "*\\x.txt", "a2/x.txt", ["b1/x.txt"],
+         "b1\\x.txt"),
+        ("delete_on_close_first_match_passed_over", ["--delete-on-close"], "*\\x.txt",
+         "a2/x.txt", ["b1/x.txt"], "b1\\x.txt"),
+    ]
+
     def test_created_later(self):
         self.check_caught("late.txt", lambda: None, lambda: self.make_file("late.txt"))
 
     def test_directory_never_opens(self):
         self.check_folder_replaced_by_file()
 
-    def test_locked_by_another_program(self):
+    def hold_elsewhere(self, name, *options):
+        """Has the helper hold name as another program would, until the
+        function returned is called."""
         locker_exe = os.environ.get("FILEHOLDER_LOCKER")
         if not locker_exe:
             skip_or_fail(self, "FILEHOLDER_LOCKER is not set")
-        locker = None
 
         def end(process):
             process.kill()
@@ -172,21 +186,27 @@ class FileBecomesOpenable(WineCase):
             process.stdin.close()
             process.stdout.close()
 
-        def lock():
-            nonlocal locker
-            self.make_file("locked.txt")
-            locker = subprocess.Popen([*self.launcher, locker_exe, "locked.txt"], cwd=self.dir,
-                                      env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-            self.addCleanup(end, locker)
-            self.assertEqual(locker.stdout.readline(), b"locked" + CRLF)
+        locker = subprocess.Popen([*self.launcher, locker_exe, *options, name.replace("/", "\\")],
+                                  cwd=self.dir, env=self.env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE)
+        self.addCleanup(end, locker)
+        self.assertEqual(locker.stdout.readline(), b"locked" + CRLF)
 
         def release():
             locker.stdin.close()
             self.assertEqual(locker.stdout.readline(), b"released" + CRLF)
             self.assertEqual(locker.wait(PATIENCE), 0)
+        return release
+
+    def test_locked_by_another_program(self):
+        releases = []
+
+        def lock():
+            self.make_file("locked.txt")
+            releases.append(self.hold_elsewhere("locked.txt"))
 
         # Long enough for hundreds of failed attempts on the locked file.
-        self.check_caught("locked.txt", lock, release, quiet=1.0)
+        self.check_caught("locked.txt", lock, lambda: releases[-1](), quiet=1.0)
         # A locked match is passed over for the next one, and tried again
         # until it opens; a typed pattern is not expanded at the start.
         for made, opened in ((["lockz"], b"lockz"), ([], b"locked.txt")):
@@ -197,8 +217,18 @@ class FileBecomesOpenable(WineCase):
                 expected = PROMPT + start_line("lock*")
                 self.expect_output(run, expected)
                 self.assertTrue(run.stays_quiet(1.0), "held while locked")
-                self.make_files(made) if made else release()
+                self.make_files(made) if made else releases[-1]()
                 self.expect_quiet_output(run, expected + b"- opened " + opened + b"\n" + DONE)
+
+    def test_first_match_held_elsewhere_at_the_start(self):
+        for label, options, argument, first, others, shown in selected(self.HELD_FIRST):
+            with self.subTest(label):
+                self.setUp()
+                self.make_files([first, *others])
+                self.hold_elsewhere(first, *options)
+                run = self.run_fileholder([argument])
+                self.expect_quiet_output(run, start_line(shown) + DONE)
+                self.assertTrue(run.alive())
 
 
 class FolderLeftAlone(WineCase):
