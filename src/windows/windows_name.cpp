@@ -83,6 +83,15 @@ std::size_t without_trailing_dots(const std::string &text)
     return last != std::string::npos ? last + 1 : text.size();
 }
 
+// text in upper case, as the file system compares names.
+std::string upper_case(const std::string &text)
+{
+    const std::wstring wide = widened(text.c_str());
+    std::wstring upper;
+    upper_case_into(wide.data(), wide.size(), upper);
+    return narrowed(upper.data(), upper.size());
+}
+
 // A wildcard component read as Windows' own search reads one.
 void read_wildcard(pattern_part &part)
 {
@@ -102,10 +111,16 @@ void read_wildcard(pattern_part &part)
     const std::size_t plain = text.find_first_not_of(
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_~!#$%&'()+,;=@[]^`{}");
     part.filter = widened(text.substr(0, plain).c_str()) + L'*';
-    const std::wstring wide = widened(text.c_str());
-    std::wstring upper;
-    upper_case_into(wide.data(), wide.size(), upper);
-    part.upper = narrowed(upper.data(), upper.size());
+    part.upper = upper_case(text);
+    // A final ".*" may also match nothing, as in "dir setup.*", which
+    // lists setup: the search reads that dot as "a dot, or the name's end".
+    const std::string dot_star = ".*";
+    part.extension_optional =
+        text.size() >= dot_star.size() &&
+        text.compare(text.size() - dot_star.size(), dot_star.size(), dot_star) == 0;
+    if (part.extension_optional) {
+        part.upper_without_extension = upper_case(text.substr(0, text.size() - dot_star.size()));
+    }
 }
 
 // A literal component as it is opened below a matched folder, where the
@@ -181,6 +196,10 @@ bool read_pattern(const char *name, pattern_name &pattern)
 
 bool component_matches(const pattern_part &part, const std::string &upper_name)
 {
+    if (part.extension_optional &&
+        pattern_matches(part.upper_without_extension.c_str(), upper_name.c_str(), false)) {
+        return true;
+    }
     if (!part.star_takes_no_dot) {
         return pattern_matches(part.upper.c_str(), upper_name.c_str(), false);
     }

@@ -24,6 +24,10 @@ struct pattern_part {
     // spaces and dots dropped, a final "*.*" read as "*".
     std::string upper;
     bool star_takes_no_dot = false; // it ended in "*.": that last * takes no dot
+    // It ended in ".*", which also takes a name without an extension, as
+    // "dir setup.*" lists setup: the component without it, matched as upper.
+    bool extension_optional = false;
+    std::string upper_without_extension;
     // What the folder is listed with: the component's plain ASCII start, then
     // a star. The system's own filter then leaves out most of what cannot
     // match (a quiet folder's listing is one call) and never a match: it

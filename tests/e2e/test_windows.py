@@ -136,6 +136,11 @@ class ArgumentPath(WineCase):
         # and dots are dropped, quotes around a typed name too.
         ("star_dot_star_any_name", "*.*", False, ["README"], [], "README", None),
         ("star_dot_no_extension", "*.", True, ["a.txt"], ["Makefile"], "*.", "Makefile"),
+        # A final .* also takes a name without an extension, as dir setup.* does.
+        ("final_dot_star_takes_no_extension", "setup.*", True, ["setupx"], ["setup"], "setup.*",
+         "setup"),
+        ("dot_star_expanded_to_a_name_without_extension", "setup.*", False,
+         ["setup.txt", "setup"], [], "setup", None),
         ("trailing_space_and_dot", "x*.txt .", True, ["x.dat"], ["xa.txt"], "x*.txt .", "xa.txt"),
         ("typed_in_quotes", '"q*.txt" ', True, [], ["q1.txt"], "q*.txt", "q1.txt"),
         # ? is one character beyond the BMP (shown on a pipe as ?).
