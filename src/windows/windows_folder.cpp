@@ -116,20 +116,24 @@ std::vector<entry> list_matches(const std::wstring &folder, const pattern_part &
 }
 
 // A literal component below a matched folder: "." stays, ".." goes up, as
-// Windows reads them, never above the drive or the share.
-void step_into(std::wstring &path, const std::wstring &literal, std::size_t root, bool last)
+// Windows reads them outside a \\?\ name, never above the drive or the
+// share; any other is added to the path.
+void step_into(std::wstring &path, const pattern_part &part, std::size_t root, bool last)
 {
-    if (literal == L".") {
+    switch (part.literal_step) {
+    case step::stay:
         return;
-    }
-    if (literal == L"..") {
+    case step::up: {
         const std::size_t parent =
             path.size() > root + 1 ? path.rfind(L'\\', path.size() - 2) + 1 : 0;
         path.resize(std::max(parent, root));
         return;
     }
-    path += literal;
-    path += last ? L"" : L"\\";
+    case step::into:
+        break;
+    }
+    path += part.literal;
+    path += last ? L"" : part.path_separator;
 }
 
 // Calls visit(path, shown) for each file that the pattern stands for, from
@@ -146,7 +150,7 @@ bool walk(const pattern_name &pattern, std::size_t index, std::wstring &path, st
     const std::size_t shown_size = shown.size();
     bool found = false;
     if (!part.wildcard) {
-        step_into(path, part.literal, pattern.exact_root, last);
+        step_into(path, part, pattern.exact_root, last);
         shown += part.given + part.separators;
         found = last ? visit(path, shown) : walk(pattern, index + 1, path, shown, visit);
     } else {
@@ -154,7 +158,7 @@ bool walk(const pattern_name &pattern, std::size_t index, std::wstring &path, st
             path.resize(path_size);
             shown.resize(shown_size);
             path += match.name;
-            path += last ? L"" : L"\\";
+            path += last ? L"" : part.path_separator;
             shown += narrowed(match.name.data(), match.name.size()) + part.separators;
             found = last ? visit(path, shown) : walk(pattern, index + 1, path, shown, visit);
             if (found) {

@@ -143,6 +143,16 @@ class ArgumentPath(WineCase):
          ["setup.txt", "setup"], [], "setup", None),
         ("trailing_space_and_dot", "x*.txt .", True, ["x.dat"], ["xa.txt"], "x*.txt .", "xa.txt"),
         ("typed_in_quotes", '"q*.txt" ', True, [], ["q1.txt"], "q*.txt", "q1.txt"),
+        # A folder component that is not the last keeps its trailing spaces
+        # and loses one trailing dot, as Windows reads a path: "sp " is not
+        # "sp", "d.." is "d.".
+        ("trailing_space_kept_in_a_folder", "w*\\sp \\x.txt", True, ["w1/sp/x.txt"],
+         ["w1/sp /x.txt"], "w*\\sp \\x.txt", "w1\\sp \\x.txt"),
+        ("one_trailing_dot_dropped_from_a_folder", "w*\\d..\\x.txt", True, ["w1/d/x.txt"],
+         ["w1/d./x.txt"], "w*\\d..\\x.txt", "w1\\d..\\x.txt"),
+        # Windows reads nothing into a \\?\ name: a trailing dot stays.
+        ("long_path_prefix_trailing_dot_kept", "\\\\?\\{dir}\\w*\\tr.", True, ["w1/tr"],
+         ["w1/tr."], "\\\\?\\{dir}\\w*\\tr.", "\\\\?\\{dir}\\w1\\tr."),
         # ? is one character beyond the BMP (shown on a pipe as ?).
         ("beyond_the_bmp_one_character", "emoji?.txt", True, ["emojiab.txt"],
          ["emoji\U0001f600.txt"], "emoji?.txt", "emoji?.txt"),
@@ -151,8 +161,34 @@ class ArgumentPath(WineCase):
         ("never_expanded_to_a_name_read_otherwise", "tr?", False, ["tr", "tr."], [], "tr?", "tr."),
     ]
 
+    # label, name, typed, files made, name in the start line. Read as Windows
+    # reads it, the name stands for none of the files, and it waits: in a
+    # \\?\ name / is no separator and .. no step up, so Windows opens no
+    # such name (error 123), whatever the folders hold.
+    NEVER_HELD = [
+        ("long_path_prefix_slash_is_no_separator", "\\\\?\\{dir}\\a*/x.txt", True,
+         ["aQ/x.txt"], "\\\\?\\{dir}\\a*/x.txt"),
+        ("long_path_prefix_slash_argument", "\\\\?\\{dir}\\a*/x.txt", False, ["aQ/x.txt"],
+         "\\\\?\\{dir}\\a*/x.txt"),
+        ("long_path_prefix_dot_dot_is_no_step", "\\\\?\\{dir}\\a*\\..\\nul\\nul", True,
+         ["aQ/", "nul/nul"], "\\\\?\\{dir}\\a*\\..\\nul\\nul"),
+    ]
+
     def test_cases(self):
         self.check_arguments(selected(self.CASES))
+
+    def test_never_held(self):
+        for label, name, typed, files, shown in selected(self.NEVER_HELD):
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(files)
+                name, shown = self.in_dir(name), self.in_dir(shown)
+                run = self.run_fileholder([] if typed else [name],
+                                          stdin=name.encode() + b"\n" if typed else None)
+                self.expect_output(run, (PROMPT if typed else b"") + start_line(shown))
+                # Long enough for a hundred attempts, spaced as in a quiet folder.
+                self.assertTrue(run.stays_quiet(1.0), "held a file the name does not name")
+                self.assertTrue(run.alive())
 
     def test_wildcards(self):
         self.check_patterns(selected(self.WILDCARDS))
