@@ -160,4 +160,4 @@ def windows(got):
         figures += catch_figures(f"pattern, {folder} folder: ", got[f"windows_{folder}_catch"],
                                  got[f"windows_{folder}_lived"], programs, WINDOWS_LIFETIMES_MS)
         figures += cost_figures(cost, folder, programs)
-    return figures + cost_figures(cost, "tree", programs)
+    return figures + cost_figures(cost, "tree", programs) + cost_figures(cost, "literal", programs)

@@ -128,6 +128,28 @@ def build(folder, source):
     return binary
 
 
+def windows_bits(exe):
+    """32 or 64: the machine a Windows program's PE header names."""
+    with open(exe, "rb") as program:
+        header = program.read(4096)
+    at = int.from_bytes(header[0x3C:0x40], "little")
+    if header[at:at + 4] != b"PE\0\0":
+        raise RuntimeError(f"{exe} is no Windows program")
+    return 64 if int.from_bytes(header[at + 4:at + 6], "little") == 0x8664 else 32
+
+
+def windows_sleep_floor(work, exe, loader):
+    """The Sleep(1) loop built with mingw-w64 with the bits of exe, as run
+    by loader: the floor beside a Windows program."""
+    compiler = {32: "i686-w64-mingw32-gcc", 64: "x86_64-w64-mingw32-gcc"}[windows_bits(exe)]
+    if not shutil.which(compiler):
+        raise RuntimeError(f"{compiler} is missing: it builds the Windows sleep floor")
+    binary = os.path.join(work, f"sleep_floor_windows{windows_bits(exe)}.exe")
+    subprocess.run([compiler, "-O2", "-static", "-o", binary,
+                    os.path.join(HERE, "sleep_floor_windows.c"), "-lwinmm"], check=True)
+    return [loader, binary]
+
+
 def literal_subjects(fileholder, work):
     """fileholder and what a user would reach for instead, for a known name."""
     return {

@@ -135,6 +135,17 @@ void write_file(HANDLE file, const char *bytes, DWORD size)
 
 } // namespace
 
+namespace
+{
+
+// The file that the argument's expansion opened, and the name of it that
+// the opened line shows (null where the start line names it): the first
+// attempt holds it.
+std::FILE *opened_at_start = nullptr;
+const char *held_at_start = nullptr;
+
+} // namespace
+
 // The awaited name, as the attempts need it.
 struct waiting {
     const wchar_t *wide = nullptr; // a literal name in UTF-16, for the open
@@ -177,15 +188,32 @@ const char *first_argument(char ** /*argv*/)
 
 const char *expand_argument(const char *argument)
 {
-    // A pattern that matches a file now is that file, its first match; one
-    // that matches none stays a pattern and waits for a match.
+    // A pattern that matches a file that opens now is that file, the first
+    // such match, held from here on by this very open: a match that does not
+    // open (locked, or open for deletion on close) is passed over as the
+    // attempts pass it over, and the file held is never opened again by its
+    // plain name, which could be too long for Windows to open, or lead to
+    // another file by the time it is tried. A pattern with no such match
+    // stays a pattern and waits for one.
     pattern_name pattern;
     if (!read_pattern(argument, pattern)) {
         return argument;
     }
     const redirection_off redirection;
-    const char *match = first_file_match(pattern);
-    return match != nullptr ? match : argument;
+    const char *held = nullptr;
+    bool named_alike = false;
+    opened_at_start = open_first_file(pattern, held, &named_alike);
+    if (opened_at_start == nullptr) {
+        return argument;
+    }
+    // Where its name, read as a literal name, would open another file (a
+    // trailing dot that Windows drops, a device name), the argument stays
+    // the pattern, and the opened line names the file.
+    if (named_alike) {
+        return held;
+    }
+    held_at_start = held;
+    return argument;
 }
 
 // Typed or piped, a name wrapped in double quotes, as "Copy as path" gives
@@ -233,6 +261,12 @@ void write_message(const char *text, const char *name, const char *rest)
 
 std::FILE *try_open(waiting &state, const char *&held)
 {
+    if (opened_at_start != nullptr) {
+        std::FILE *file = opened_at_start;
+        opened_at_start = nullptr;
+        held = held_at_start;
+        return file;
+    }
     const redirection_off redirection;
     if (state.is_pattern) {
         return open_first_match(state.pattern, state.costs, held);

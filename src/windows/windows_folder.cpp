@@ -116,20 +116,24 @@ std::vector<entry> list_matches(const std::wstring &folder, const pattern_part &
 }
 
 // A literal component below a matched folder: "." stays, ".." goes up, as
-// Windows reads them, never above the drive or the share.
-void step_into(std::wstring &path, const std::wstring &literal, std::size_t root, bool last)
+// Windows reads them outside a \\?\ name, never above the drive or the
+// share; any other is added to the path.
+void step_into(std::wstring &path, const pattern_part &part, std::size_t root, bool last)
 {
-    if (literal == L".") {
+    switch (part.literal_step) {
+    case step::stay:
         return;
-    }
-    if (literal == L"..") {
+    case step::up: {
         const std::size_t parent =
             path.size() > root + 1 ? path.rfind(L'\\', path.size() - 2) + 1 : 0;
         path.resize(std::max(parent, root));
         return;
     }
-    path += literal;
-    path += last ? L"" : L"\\";
+    case step::into:
+        break;
+    }
+    path += part.literal;
+    path += last ? L"" : part.path_separator;
 }
 
 // Calls visit(path, shown) for each file that the pattern stands for, from
@@ -146,7 +150,7 @@ bool walk(const pattern_name &pattern, std::size_t index, std::wstring &path, st
     const std::size_t shown_size = shown.size();
     bool found = false;
     if (!part.wildcard) {
-        step_into(path, part.literal, pattern.exact_root, last);
+        step_into(path, part, pattern.exact_root, last);
         shown += part.given + part.separators;
         found = last ? visit(path, shown) : walk(pattern, index + 1, path, shown, visit);
     } else {
@@ -154,7 +158,7 @@ bool walk(const pattern_name &pattern, std::size_t index, std::wstring &path, st
             path.resize(path_size);
             shown.resize(shown_size);
             path += match.name;
-            path += last ? L"" : L"\\";
+            path += last ? L"" : part.path_separator;
             shown += narrowed(match.name.data(), match.name.size()) + part.separators;
             found = last ? visit(path, shown) : walk(pattern, index + 1, path, shown, visit);
             if (found) {
@@ -196,43 +200,19 @@ std::int64_t now()
 
 } // namespace
 
-const char *first_file_match(const pattern_name &pattern)
+std::FILE *open_first_file(const pattern_name &pattern, const char *&held, bool *named_alike)
 {
-    const char *name = nullptr;
-    auto visit = [&name](const std::wstring &path, const std::string &shown) {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return false;
-        }
-        // The first file only, and only where its name opens this very
-        // file; else the pattern waits, and its attempts open it exactly.
-        if (exact_path(widened(shown.c_str())) == path) {
-            name = lasting(shown);
-        }
-        return true;
-    };
-    try {
-        walk(pattern, visit);
-    } catch (const std::bad_alloc &) {
-    }
-    return name;
-}
-
-std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, const char *&held)
-{
-    const std::int64_t start = now();
-    if (start < costs.due) {
-        return nullptr;
-    }
     std::FILE *file = nullptr;
     const char *name_held = nullptr;
-    auto visit = [&file, &name_held](const std::wstring &path, const std::string &shown) {
+    bool alike = false;
+    auto visit = [&](const std::wstring &path, const std::string &shown) {
         // The runtime's open, as for a literal name, but of the exact path:
         // the file listed, never a device nor another name. One that fails
         // (a file locked by another program) is passed over until next time.
         file = _wfopen(path.c_str(), L"rb");
         if (file != nullptr) {
             name_held = lasting(shown);
+            alike = named_alike != nullptr && exact_path(widened(shown.c_str())) == path;
         }
         return file != nullptr;
     };
@@ -245,6 +225,19 @@ std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, c
         file = nullptr;
     }
     held = name_held;
+    if (named_alike != nullptr) {
+        *named_alike = file != nullptr && alike;
+    }
+    return file;
+}
+
+std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, const char *&held)
+{
+    const std::int64_t start = now();
+    if (start < costs.due) {
+        return nullptr;
+    }
+    std::FILE *file = open_first_file(pattern, held, nullptr);
     // A folder of many thousands of files, or many matches that do not
     // open, would make attempts every millisecond dear: they are spaced.
     costs.took[costs.attempts++ % attempt_costs::kept] = now() - start;

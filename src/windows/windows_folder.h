@@ -23,17 +23,18 @@ struct attempt_costs {
     std::int64_t due = 0; // no attempt before this performance-counter time
 };
 
-// The name of the first file that the pattern stands for now: the name as
-// given, each wildcard component replaced by the entry it matched. Null when
-// there is none, or when that name, read as a literal name, would open
-// another file than the one matched (a trailing dot that Windows drops, a
-// device name).
-const char *first_file_match(const pattern_name &pattern);
+// The first file that the pattern stands for and that opens now, opened
+// through its exact \\?\ path; held is set to its name: the name as
+// given, each wildcard component replaced by the entry it matched. Null,
+// with held null, when none opens. Unless null, named_alike is set to
+// whether that name, read as a literal name, names this very file: it does
+// not where Windows would read it otherwise (a trailing dot that it drops,
+// a device name).
+std::FILE *open_first_file(const pattern_name &pattern, const char *&held, bool *named_alike);
 
-// One attempt on the pattern: its files are opened in order, each through
-// its exact \\?\ path, until one opens, and held is set to its name, made as
-// above. Null when none opens, or when the attempt is left out: attempts are
-// spaced so that they take a twentieth of the time at most.
+// One attempt on the pattern, as above. Null when none opens, or when the
+// attempt is left out: attempts are spaced so that they take a twentieth
+// of the time at most.
 std::FILE *open_first_match(const pattern_name &pattern, attempt_costs &costs, const char *&held);
 
 #endif

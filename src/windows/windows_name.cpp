@@ -12,9 +12,23 @@
 namespace
 {
 
-bool is_separator(char character)
+// What ends a component: \ and /, or in a \\?\ name only \, as Windows
+// reads such a name as it is.
+const char *separators_of(bool verbatim)
 {
-    return character == '\\' || character == '/';
+    return verbatim ? "\\" : "\\/";
+}
+
+bool is_separator(char character, bool verbatim)
+{
+    return character == '\\' || (character == '/' && !verbatim);
+}
+
+// True when Windows reads name as it is, with no normalization: it starts
+// with \\?\ exactly, backslashes only (//?/ is normalized).
+bool is_verbatim(const char *name)
+{
+    return std::strncmp(name, "\\\\?\\", 4) == 0;
 }
 
 bool starts_with(const std::wstring &text, const wchar_t *start)
@@ -23,10 +37,10 @@ bool starts_with(const std::wstring &text, const wchar_t *start)
 }
 
 // Where the component that starts at start ends.
-std::size_t component_end(const char *name, std::size_t start)
+std::size_t component_end(const char *name, std::size_t start, bool verbatim)
 {
     std::size_t end = start;
-    while (name[end] != '\0' && !is_separator(name[end])) {
+    while (name[end] != '\0' && !is_separator(name[end], verbatim)) {
         ++end;
     }
     return end;
@@ -35,22 +49,23 @@ std::size_t component_end(const char *name, std::size_t start)
 // The bytes of the root: a \\?\ or \\.\ prefix with what follows it (a
 // drive, or UNC with its server and share), a UNC server and share, or a
 // drive's "C:". The separators after it join it in split_name.
-std::size_t root_size(const char *name)
+std::size_t root_size(const char *name, bool verbatim)
 {
-    if (!is_separator(name[0]) || !is_separator(name[1])) {
+    if (!is_separator(name[0], false) || !is_separator(name[1], false)) {
         const char letter = static_cast<char>(name[0] | 0x20);
         return letter >= 'a' && letter <= 'z' && name[1] == ':' ? 2 : 0;
     }
     std::size_t end = 2;
     int components = 2; // \\server\share
-    if ((name[2] == '?' || name[2] == '.') && is_separator(name[3])) {
+    if ((name[2] == '?' || name[2] == '.') && is_separator(name[3], false)) {
         end = 4;
-        const bool unc = _strnicmp(name + end, "UNC", 3) == 0 && is_separator(name[end + 3]);
+        const bool unc =
+            _strnicmp(name + end, "UNC", 3) == 0 && is_separator(name[end + 3], verbatim);
         components = unc ? 3 : 1;
     }
     for (; components > 0; --components) {
-        end = component_end(name, end);
-        end += components > 1 ? std::strspn(name + end, "\\/") : 0;
+        end = component_end(name, end, verbatim);
+        end += components > 1 ? std::strspn(name + end, separators_of(verbatim)) : 0;
     }
     return end;
 }
@@ -83,13 +98,26 @@ std::size_t without_trailing_dots(const std::string &text)
     return last != std::string::npos ? last + 1 : text.size();
 }
 
+// text in upper case, as the file system compares names.
+std::string upper_case(const std::string &text)
+{
+    const std::wstring wide = widened(text.c_str());
+    std::wstring upper;
+    upper_case_into(wide.data(), wide.size(), upper);
+    return narrowed(upper.data(), upper.size());
+}
+
 // A wildcard component read as Windows' own search reads one.
-void read_wildcard(pattern_part &part)
+void read_wildcard(pattern_part &part, bool verbatim)
 {
     std::string text = part.given;
-    const std::size_t kept = without_trailing_dots(text);
-    const bool dot_dropped = text.find('.', kept) != std::string::npos;
-    text.resize(kept);
+    // Outside a \\?\ name Windows drops trailing spaces and dots from the
+    // last component, and so from a search; in one they are characters of
+    // the name, but a final "*." still means what it means to the search.
+    const std::size_t kept = verbatim ? text.size() : without_trailing_dots(text);
+    const bool star_dot = text.size() >= 2 && text.compare(text.size() - 2, 2, "*.") == 0;
+    const bool dot_dropped = verbatim ? star_dot : text.find('.', kept) != std::string::npos;
+    text.resize(verbatim && star_dot ? text.size() - 1 : kept);
     // "*.*" takes every name, with an extension or without, as in "dir *.*".
     const std::string any_extension = "*.*";
     if (text.size() >= any_extension.size() &&
@@ -102,24 +130,40 @@ void read_wildcard(pattern_part &part)
     const std::size_t plain = text.find_first_not_of(
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_~!#$%&'()+,;=@[]^`{}");
     part.filter = widened(text.substr(0, plain).c_str()) + L'*';
-    const std::wstring wide = widened(text.c_str());
-    std::wstring upper;
-    upper_case_into(wide.data(), wide.size(), upper);
-    part.upper = narrowed(upper.data(), upper.size());
+    part.upper = upper_case(text);
+    // A final ".*" may also match nothing, as in "dir setup.*", which
+    // lists setup: the search reads that dot as "a dot, or the name's end".
+    const std::string dot_star = ".*";
+    part.extension_optional =
+        text.size() >= dot_star.size() &&
+        text.compare(text.size() - dot_star.size(), dot_star.size(), dot_star) == 0;
+    if (part.extension_optional) {
+        part.upper_without_extension = upper_case(text.substr(0, text.size() - dot_star.size()));
+    }
 }
 
 // A literal component as it is opened below a matched folder, where the
-// \\?\ path has Windows change nothing: without trailing spaces and dots,
-// as Windows reads a name; "." and ".." as they are, for the walk.
-std::wstring literal_as_opened(const std::string &given)
+// \\?\ path has Windows change nothing, read as Windows reads the name:
+// "." and ".." are steps, the last component loses its trailing spaces and
+// dots, one before it a single trailing dot, and keeps its trailing spaces
+// ("sp \" is the folder "sp "). In a \\?\ name nothing is read into it.
+void read_literal(pattern_part &part, bool verbatim, bool last)
 {
-    if (given == "." || given == "..") {
-        return widened(given.c_str());
+    const std::string &given = part.given;
+    if (!verbatim && (given == "." || given == "..")) {
+        part.literal_step = given == "." ? step::stay : step::up;
+        return;
     }
-    return widened(given.substr(0, without_trailing_dots(given)).c_str());
+    std::size_t size = given.size();
+    if (!verbatim && last) {
+        size = without_trailing_dots(given);
+    } else if (!verbatim && size > 0 && given.back() == '.') {
+        --size;
+    }
+    part.literal = widened(given.substr(0, size).c_str());
 }
 
-void read_parts(const name_components &split, pattern_name &pattern)
+void read_parts(const name_components &split, bool verbatim, pattern_name &pattern)
 {
     const char *name = split.name;
     // A pattern: its first wildcard component is one of its parts.
@@ -134,11 +178,14 @@ void read_parts(const name_components &split, pattern_name &pattern)
         pattern_part part;
         part.given.assign(name + component.start, component.size);
         part.separators.assign(name + component.start + component.size, component.separators);
+        if (verbatim) {
+            part.path_separator = widened(part.separators.c_str());
+        }
         part.wildcard = component.wildcard;
         if (part.wildcard) {
-            read_wildcard(part);
+            read_wildcard(part, verbatim);
         } else {
-            part.literal = literal_as_opened(part.given);
+            read_literal(part, verbatim, i + 1 == split.count);
         }
         pattern.parts.push_back(std::move(part));
     }
@@ -166,11 +213,13 @@ const char *unquoted(const char *name)
 
 bool read_pattern(const char *name, pattern_name &pattern)
 {
-    const name_components split = split_name(name, root_size(name), "\\/");
+    const bool verbatim = is_verbatim(name);
+    const name_components split =
+        split_name(name, root_size(name, verbatim), separators_of(verbatim));
     const bool pattern_given = is_pattern(split);
     if (pattern_given) {
         try {
-            read_parts(split, pattern);
+            read_parts(split, verbatim, pattern);
         } catch (const std::bad_alloc &) {
             pattern = pattern_name{};
         }
@@ -181,6 +230,10 @@ bool read_pattern(const char *name, pattern_name &pattern)
 
 bool component_matches(const pattern_part &part, const std::string &upper_name)
 {
+    if (part.extension_optional &&
+        pattern_matches(part.upper_without_extension.c_str(), upper_name.c_str(), false)) {
+        return true;
+    }
     if (!part.star_takes_no_dot) {
         return pattern_matches(part.upper.c_str(), upper_name.c_str(), false);
     }

@@ -8,12 +8,21 @@
 // How a name given to fileholder reads on Windows. Components end at \, at /
 // and after a drive's "C:"; a \\?\ or \\.\ prefix, a drive and a UNC
 // server and share are the root, never a pattern. A name is a pattern when a
-// component after the root holds * or ? and the last one names a file.
+// component after the root holds * or ? and the last one names a file. A
+// name that starts with \\?\ is read as Windows reads it there, as it is:
+// only \ ends a component, and . and .. are names like any other.
 
 // A typed name without the double quotes around it, and the spaces after
 // them, as Explorer's "Copy as path" and cmd's echo leave it: no Windows name
 // holds a ". Any other name as it is.
 const char *unquoted(const char *name);
+
+// What a literal component does to the path below a matched folder.
+enum class step {
+    into, // adds the component
+    stay, // ".": nothing
+    up,   // "..": goes up a folder, never above the drive or the share
+};
 
 // A component of a pattern, from its first wildcard component on.
 struct pattern_part {
@@ -21,16 +30,25 @@ struct pattern_part {
     std::string separators; // the separators after it, as given
     bool wildcard = false;
     // A wildcard component as it is matched, in upper case, UTF-8: trailing
-    // spaces and dots dropped, a final "*.*" read as "*".
+    // spaces and dots dropped (outside a \\?\ name), a final "*.*" read
+    // as "*".
     std::string upper;
     bool star_takes_no_dot = false; // it ended in "*.": that last * takes no dot
+    // It ended in ".*", which also takes a name without an extension, as
+    // "dir setup.*" lists setup: the component without it, matched as upper.
+    bool extension_optional = false;
+    std::string upper_without_extension;
     // What the folder is listed with: the component's plain ASCII start, then
     // a star. The system's own filter then leaves out most of what cannot
     // match (a quiet folder's listing is one call) and never a match: it
     // folds ASCII case as fileholder does, and a start without ? or a dot
     // reads alike to both.
     std::wstring filter;
-    std::wstring literal;           // a literal component as it is opened
+    std::wstring literal; // a literal component as it is opened
+    step literal_step = step::into;
+    // What joins the path to the next component: one backslash, or in a
+    // \\?\ name the separators as given, which Windows reads as they are.
+    std::wstring path_separator = L"\\";
 };
 
 // A pattern read once, as its attempts need it.

@@ -136,8 +136,23 @@ class ArgumentPath(WineCase):
         # and dots are dropped, quotes around a typed name too.
         ("star_dot_star_any_name", "*.*", False, ["README"], [], "README", None),
         ("star_dot_no_extension", "*.", True, ["a.txt"], ["Makefile"], "*.", "Makefile"),
+        # A final .* also takes a name without an extension, as dir setup.* does.
+        ("final_dot_star_takes_no_extension", "setup.*", True, ["setupx"], ["setup"], "setup.*",
+         "setup"),
+        ("dot_star_expanded_to_a_name_without_extension", "setup.*", False,
+         ["setup.txt", "setup"], [], "setup", None),
         ("trailing_space_and_dot", "x*.txt .", True, ["x.dat"], ["xa.txt"], "x*.txt .", "xa.txt"),
         ("typed_in_quotes", '"q*.txt" ', True, [], ["q1.txt"], "q*.txt", "q1.txt"),
+        # A folder component that is not the last keeps its trailing spaces
+        # and loses one trailing dot, as Windows reads a path: "sp " is not
+        # "sp", "d.." is "d.".
+        ("trailing_space_kept_in_a_folder", "w*\\sp \\x.txt", True, ["w1/sp/x.txt"],
+         ["w1/sp /x.txt"], "w*\\sp \\x.txt", "w1\\sp \\x.txt"),
+        ("one_trailing_dot_dropped_from_a_folder", "w*\\d..\\x.txt", True, ["w1/d/x.txt"],
+         ["w1/d./x.txt"], "w*\\d..\\x.txt", "w1\\d..\\x.txt"),
+        # Windows reads nothing into a \\?\ name: a trailing dot stays.
+        ("long_path_prefix_trailing_dot_kept", "\\\\?\\{dir}\\w*\\tr.", True, ["w1/tr"],
+         ["w1/tr."], "\\\\?\\{dir}\\w*\\tr.", "\\\\?\\{dir}\\w1\\tr."),
         # ? is one character beyond the BMP (shown on a pipe as ?).
         ("beyond_the_bmp_one_character", "emoji?.txt", True, ["emojiab.txt"],
          ["emoji\U0001f600.txt"], "emoji?.txt", "emoji?.txt"),
@@ -146,25 +161,65 @@ class ArgumentPath(WineCase):
         ("never_expanded_to_a_name_read_otherwise", "tr?", False, ["tr", "tr."], [], "tr?", "tr."),
     ]
 
+    # label, name, typed, files made, name in the start line. Read as Windows
+    # reads it, the name stands for none of the files, and it waits: in a
+    # \\?\ name / is no separator and .. no step up, so Windows opens no
+    # such name (error 123), whatever the folders hold.
+    NEVER_HELD = [
+        ("long_path_prefix_slash_is_no_separator", "\\\\?\\{dir}\\a*/x.txt", True,
+         ["aQ/x.txt"], "\\\\?\\{dir}\\a*/x.txt"),
+        ("long_path_prefix_slash_argument", "\\\\?\\{dir}\\a*/x.txt", False, ["aQ/x.txt"],
+         "\\\\?\\{dir}\\a*/x.txt"),
+        ("long_path_prefix_dot_dot_is_no_step", "\\\\?\\{dir}\\a*\\..\\nul\\nul", True,
+         ["aQ/", "nul/nul"], "\\\\?\\{dir}\\a*\\..\\nul\\nul"),
+    ]
+
     def test_cases(self):
         self.check_arguments(selected(self.CASES))
+
+    def test_never_held(self):
+        for label, name, typed, files, shown in selected(self.NEVER_HELD):
+            with self.subTest(label):
+                self.setUp()
+                self.make_files(files)
+                name, shown = self.in_dir(name), self.in_dir(shown)
+                run = self.run_fileholder([] if typed else [name],
+                                          stdin=name.encode() + b"\n" if typed else None)
+                self.expect_output(run, (PROMPT if typed else b"") + start_line(shown))
+                # Long enough for a hundred attempts, spaced as in a quiet folder.
+                self.assertTrue(run.stays_quiet(1.0), "held a file the name does not name")
+                self.assertTrue(run.alive())
 
     def test_wildcards(self):
         self.check_patterns(selected(self.WILDCARDS))
 
 
 class FileBecomesOpenable(WineCase):
+    # label, how the helper holds the first match in name order (its
+    # options: none locks it, as share mode 0), the argument, that first
+    # match, the files after it, the name in the start line. The argument
+    # stands for the first match that opens at the start, never for one that
+    # does not open: a file opened for deletion on close never opens for
+    # fileholder at all.
+    HELD_FIRST = [
+        ("locked_first_match_passed_over", [], "*\\x.txt", "a2/x.txt", ["b1/x.txt"],
+         "b1\\x.txt"),
+        ("delete_on_close_first_match_passed_over", ["--delete-on-close"], "*\\x.txt",
+         "a2/x.txt", ["b1/x.txt"], "b1\\x.txt"),
+    ]
+
     def test_created_later(self):
         self.check_caught("late.txt", lambda: None, lambda: self.make_file("late.txt"))
 
     def test_directory_never_opens(self):
         self.check_folder_replaced_by_file()
 
-    def test_locked_by_another_program(self):
+    def hold_elsewhere(self, name, *options):
+        """Has the helper hold name as another program would, until the
+        function returned is called."""
         locker_exe = os.environ.get("FILEHOLDER_LOCKER")
         if not locker_exe:
             skip_or_fail(self, "FILEHOLDER_LOCKER is not set")
-        locker = None
 
         def end(process):
             process.kill()
@@ -172,21 +227,27 @@ class FileBecomesOpenable(WineCase):
             process.stdin.close()
             process.stdout.close()
 
-        def lock():
-            nonlocal locker
-            self.make_file("locked.txt")
-            locker = subprocess.Popen([*self.launcher, locker_exe, "locked.txt"], cwd=self.dir,
-                                      env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-            self.addCleanup(end, locker)
-            self.assertEqual(locker.stdout.readline(), b"locked" + CRLF)
+        locker = subprocess.Popen([*self.launcher, locker_exe, *options, name.replace("/", "\\")],
+                                  cwd=self.dir, env=self.env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE)
+        self.addCleanup(end, locker)
+        self.assertEqual(locker.stdout.readline(), b"locked" + CRLF)
 
         def release():
             locker.stdin.close()
             self.assertEqual(locker.stdout.readline(), b"released" + CRLF)
             self.assertEqual(locker.wait(PATIENCE), 0)
+        return release
+
+    def test_locked_by_another_program(self):
+        releases = []
+
+        def lock():
+            self.make_file("locked.txt")
+            releases.append(self.hold_elsewhere("locked.txt"))
 
         # Long enough for hundreds of failed attempts on the locked file.
-        self.check_caught("locked.txt", lock, release, quiet=1.0)
+        self.check_caught("locked.txt", lock, lambda: releases[-1](), quiet=1.0)
         # A locked match is passed over for the next one, and tried again
         # until it opens; a typed pattern is not expanded at the start.
         for made, opened in ((["lockz"], b"lockz"), ([], b"locked.txt")):
@@ -197,8 +258,18 @@ class FileBecomesOpenable(WineCase):
                 expected = PROMPT + start_line("lock*")
                 self.expect_output(run, expected)
                 self.assertTrue(run.stays_quiet(1.0), "held while locked")
-                self.make_files(made) if made else release()
+                self.make_files(made) if made else releases[-1]()
                 self.expect_quiet_output(run, expected + b"- opened " + opened + b"\n" + DONE)
+
+    def test_first_match_held_elsewhere_at_the_start(self):
+        for label, options, argument, first, others, shown in selected(self.HELD_FIRST):
+            with self.subTest(label):
+                self.setUp()
+                self.make_files([first, *others])
+                self.hold_elsewhere(first, *options)
+                run = self.run_fileholder([argument])
+                self.expect_quiet_output(run, start_line(shown) + DONE)
+                self.assertTrue(run.alive())
 
 
 class FolderLeftAlone(WineCase):
