@@ -5,8 +5,10 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -232,6 +234,164 @@ class Patterns(Holding):
         os.chmod(self.path("u2.txt"), 0o644)
         self.expect_quiet_output(run, start_line("u*.txt") + opened_line("u2.txt") + DONE)
         self.assert_holds(run, "u2.txt")
+
+
+def written_and_deleted(path, content):
+    """A file that lives some microseconds: made, written, closed and deleted
+    at once, as a program's scratch file may be."""
+    fd = os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644)
+    os.write(fd, content)
+    os.close(fd)
+    os.unlink(path)
+
+
+def terminal_number(pid):
+    """The controlling terminal of process pid (0: none), from /proc."""
+    with open(f"/proc/{pid}/stat") as stat:
+        return int(stat.read().rsplit(")", 1)[1].split()[4])
+
+
+# Root without the privilege to mark files' opens: the process as an
+# ordinary user sees it, though it may read anything.
+NO_MARKS = ("setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin")
+
+
+@unittest.skipUnless(os.geteuid() == 0, "the kernel hands files over to root only")
+class HandedOver(Holding):
+    """As root, the kernel hands over each file opened in the folders where
+    the file is looked up, at its maker's own open: a file that lives some
+    microseconds is held, even once deleted."""
+
+    # label, name, what is made (n: the trial), the opened line's name.
+    ROWS = [
+        ("plain_name", "d/x.tmp", "d/x.tmp", None),
+        ("last_component", "d/x*.tmp", "d/x{n}.tmp", "d/x{n}.tmp"),
+        ("folder_pattern", "d/tmp*/x.tmp", "d/tmp.{n}/x.tmp", "d/tmp.{n}/x.tmp"),
+    ]
+    TRIALS = 20
+
+    def held_descriptor(self, run, made):
+        """The descriptor that holds the deleted file made, as its link shows."""
+        target = os.path.realpath(self.path(made)) + " (deleted)"
+        return next((fd for fd, link in run.held_paths().items() if link == target), None)
+
+    def assert_only_the_file(self, run, fd):
+        """Standard input, output and error, and the file: nothing else stays
+        open once it is held, the marks' group least of all. They are closed
+        right after the done line."""
+        deadline = time.monotonic() + PATIENCE
+        while sorted(run.held_paths()) != [0, 1, 2, fd] and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertEqual(sorted(run.held_paths()), [0, 1, 2, fd], run.held_paths())
+
+    def test_written_and_deleted_at_once(self):
+        for label, name, made, opened in self.ROWS:
+            for n in range(self.TRIALS):
+                with self.subTest(label, trial=n):
+                    self.setUp()
+                    os.mkdir(self.path("d"))
+                    run = self.run_fileholder([name])
+                    self.expect_output(run, start_line(name))
+                    time.sleep(0.05)
+                    file = made.format(n=n)
+                    os.makedirs(os.path.dirname(self.path(file)), exist_ok=True)
+                    content = f"trial {n} of {label}\n".encode()
+                    written_and_deleted(self.path(file), content)
+                    expected = start_line(name) + (opened_line(opened.format(n=n)) if opened else b"") + DONE
+                    self.expect_output(run, expected)
+                    fd = self.held_descriptor(run, file)
+                    self.assertIsNotNone(fd, run.held_paths())
+                    with open(f"/proc/{run.pid}/fd/{fd}", "rb") as held:
+                        self.assertEqual(held.read(), content)
+                    self.assert_only_the_file(run, fd)
+
+    def test_named_temporary_file_held_by_a_pattern(self):
+        os.mkdir(self.path("d"))
+        run = self.run_fileholder(["d/tmp*"])
+        self.expect_output(run, start_line("d/tmp*"))
+        time.sleep(0.05)
+        with tempfile.NamedTemporaryFile(dir=self.path("d")) as scratch:
+            scratch.write(b"scratch\n")
+            made = os.path.relpath(scratch.name, self.dir)
+        self.expect_output(run, start_line("d/tmp*") + opened_line(made) + DONE)
+        fd = self.held_descriptor(run, made)
+        self.assertIsNotNone(fd, run.held_paths())
+        with open(f"/proc/{run.pid}/fd/{fd}", "rb") as held:
+            self.assertEqual(held.read(), b"scratch\n")
+
+    def test_without_the_privilege_as_before(self):
+        """An ordinary user, and root without the privilege, wait without
+        marks, and hold a file as always."""
+        for label, options in [("nobody", dict(user="nobody")), ("no_sys_admin", {})]:
+            with self.subTest(label):
+                self.setUp()
+                os.chmod(self.dir, 0o777)
+                os.mkdir(self.path("d"))
+                os.chmod(self.path("d"), 0o777)
+                self.launcher = NO_MARKS if label == "no_sys_admin" else ()
+                run = self.run_fileholder(["d/x.tmp"], **options)
+                self.expect_output(run, start_line("d/x.tmp"))
+                time.sleep(0.05)
+                self.make_file("d/other")
+                time.sleep(0.05)
+                self.assertNotIn("anon_inode:[fanotify]", run.held_paths().values())
+                self.make_file("d/x.tmp")
+                self.expect_output(run, start_line("d/x.tmp") + DONE)
+                self.assertIsNotNone(run.fd_of(self.path("d/x.tmp")))
+
+    def test_descriptors_run_out_while_reading(self):
+        """The parent leaves five descriptors free above the two the waiting
+        takes: a burst of opens cannot all be handed over, the marks are
+        given up, and the file is still held when it comes, as always."""
+        filler = launcher(
+            "import resource\n"
+            "resource.setrlimit(resource.RLIMIT_NOFILE, (120, 120))\n"
+            "null = os.open('/dev/null', os.O_RDONLY)\n"
+            "for fd in list(range(3, 31)) + list(range(38, 120)):\n"
+            "    if fd != null:\n"
+            "        os.dup2(null, fd, inheritable=True)\n"
+            "os.set_inheritable(null, True)")
+        os.mkdir(self.path("d"))
+        self.launcher = filler
+        run = self.run_fileholder(["d/x.tmp"])
+        self.expect_output(run, start_line("d/x.tmp"))
+        time.sleep(0.1)
+        self.assertIn("anon_inode:[fanotify]", run.held_paths().values(), "no marks to give up")
+        # Stopped meanwhile, so that the opens wait in the queue together.
+        run.process.send_signal(signal.SIGSTOP)
+        for n in range(40):
+            open(self.path(f"d/other{n}"), "wb").close()
+        run.process.send_signal(signal.SIGCONT)
+        deadline = time.monotonic() + PATIENCE
+        while "anon_inode:[fanotify]" in run.held_paths().values() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertNotIn("anon_inode:[fanotify]", run.held_paths().values(), "the marks were kept")
+        self.make_file("d/x.tmp")
+        self.expect_output(run, start_line("d/x.tmp") + DONE)
+        self.assertIsNotNone(run.fd_of(self.path("d/x.tmp")))
+
+    def test_a_session_leader_without_a_terminal_does_without(self):
+        """A session leader without a terminal takes the first it opens as its
+        own, and the kernel opens each marked folder's files for it, a
+        terminal made there too: such a process does without the marks. One
+        with a terminal of its own takes no other."""
+        for label, options, marked in [("leader_without_terminal", dict(launcher=("setsid",)), False),
+                                       ("leader_with_terminal", dict(stdin="pty"), True)]:
+            with self.subTest(label):
+                self.setUp()
+                self.launcher = options.pop("launcher", ())
+                self.newline = b"\r\n" if marked else b"\n"
+                os.mkdir(self.path("d"))
+                run = self.run_fileholder(["d/x.tmp"], **options)
+                deadline = time.monotonic() + PATIENCE
+                while os.getsid(run.pid) != run.pid and time.monotonic() < deadline:
+                    time.sleep(0.01)  # setsid forks when it leads a group
+                self.assertEqual(os.getsid(run.pid), run.pid)
+                self.expect_output(run, start_line("d/x.tmp"))
+                time.sleep(0.05)
+                self.assertEqual("anon_inode:[fanotify]" in run.held_paths().values(), marked,
+                                 run.held_paths())
+                self.assertEqual(terminal_number(run.pid) != 0, marked)
 
 
 class PromptPath(Holding):
