@@ -55,7 +55,7 @@ import modes_tree
 import report
 import report_pattern
 import report_tree
-from subjects import HERE
+from subjects import FANOTIFY_MARKS, HERE
 from trial import Bench
 
 
@@ -101,6 +101,9 @@ def main():
                         help="also measure this Windows program under Wine (may be repeated)")
     parser.add_argument("--wine", metavar="LOADER", default="wine", help="runs --windows (default: wine)")
     parser.add_argument("--windows-only", action="store_true", help="measure only the --windows programs")
+    parser.add_argument("--fanotify-marks", default="mount", metavar="MARK[,MARK...]",
+                        help="the tree mode's fanotify floors, by their mark: "
+                             f"{', '.join(FANOTIFY_MARKS)} (default: mount)")
     only = parser.add_mutually_exclusive_group()
     only.add_argument("--storm-only", action="store_true",
                       help="measure only the storm on the name and the sweep")
@@ -116,8 +119,15 @@ def main():
         parser.error("--windows-only needs --windows")
     if (options.storm_only or options.pattern_only or options.tree_only) and options.windows:
         parser.error("--storm-only, --pattern-only and --tree-only measure no Windows program")
+    options.fanotify_marks = list(dict.fromkeys(options.fanotify_marks.split(",")))
+    if not set(options.fanotify_marks) <= set(FANOTIFY_MARKS):
+        parser.error(f"--fanotify-marks takes {', '.join(FANOTIFY_MARKS)}")
 
-    work = tempfile.mkdtemp(prefix="fileholder-bench-")
+    # Subjects run as user nobody read every folder and file that it makes,
+    # and the paths that subjects hold are compared as the kernel gives them.
+    os.umask(0o022)
+    work = os.path.realpath(tempfile.mkdtemp(prefix="fileholder-bench-"))
+    os.chmod(work, 0o755)
     try:
         got = measure(options, work)
     except (RuntimeError, OSError, subprocess.CalledProcessError) as failure:

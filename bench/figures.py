@@ -6,7 +6,8 @@ import math
 from measures import LIFETIMES_MS
 from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
 from modes_pattern import CHURN_RATES, LINK_TOUCH_RATES
-from modes_tree import TREE_LIFETIMES_MS
+from modes_tree import NESTED_LIFETIMES_MS, TREE_LIFETIMES_MS
+from subjects import FANOTIFY, FANOTIFY_MARKS, fanotify_tree_name
 
 # The inotify floors, woken by any change in their folder, that wake less
 # often than this under a storm do not see it: they wake for most events.
@@ -60,6 +61,17 @@ def catch_figures(where, catch, lived, subjects, lifetimes):
     return figures + [positive(f"{where}lifetime {ms} ms as measured", lived.get(ms)) for ms in lifetimes]
 
 
+def shortest_figures(where, shortest, subjects, told):
+    """The files of 10 µs: a share for each subject, and their lifetimes.
+    The fanotify floors marked where every such file is opened (told) are
+    told of each: with none caught, the maker or the judging is broken."""
+    figures = [share(f"{s}: {where}caught, lives 10 µs", shortest["catch"].get(s)) for s in subjects]
+    figures += [positive(f"{s}: {where}caught, lives 10 µs", shortest["catch"].get(s))
+                for s in told if s in subjects]
+    return figures + [positive(f"{where}10 µs lifetime as measured", shortest.get("lived")),
+                      positive(f"{where}10 µs lifetime with its create and delete", shortest.get("span"))]
+
+
 def cost_figures(cost, key, subjects):
     """CPU and wake-ups while waiting under one condition, for each subject,
     and the CPU of the sleep floor beside it, the ratio's denominator."""
@@ -107,6 +119,7 @@ def literal(got):
     figures += latency_figures("quiet", got["latency"], subjects, got["trials"])
     figures += latency_figures("busy folder", got["busy_latency"], got["busy_subjects"], got["trials"])
     figures += catch_figures("", got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += shortest_figures("", got["shortest"], subjects, [FANOTIFY])
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "busy", got["busy_subjects"])
     figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
@@ -118,10 +131,11 @@ def pattern(got):
     subjects, cost = got["subjects"], got["cost"]
     figures = latency_figures("pattern", got["latency"], subjects, got["trials"])
     figures += catch_figures("pattern ", got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += shortest_figures("pattern ", got["shortest"], subjects, [FANOTIFY])
     figures += catch_figures("many files, ", got["many_catch"], got["many_lived"], subjects, (0.2,))
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
-    figures += cost_figures(cost, "storm", ["fileholder", "pattern floor", "inotifywait loop"])
+    figures += cost_figures(cost, "storm", got["storm_subjects"])
     huge = ["huge", "huge storm", "huge match storm", "huge touch storm"]
     huge += [f"churn {rate}" for rate in CHURN_RATES] + [f"links {rate}" for rate in LINK_TOUCH_RATES]
     for key in huge:
@@ -145,6 +159,13 @@ def tree(got):
     figures += [positive(f"{s}: tree files held of those that stayed", sum(v is not None for v in values))
                 for s, values in got["latency"].items() if s != "inotifywait -r loop"]
     figures += catch_figures("tree ", got["catch"], got["lived"], subjects, TREE_LIFETIMES_MS)
+    # Marks on the matching folders come too late for a file made at once in a new one.
+    told = [fanotify_tree_name(mark) for mark in FANOTIFY_MARKS if mark != "folder"]
+    figures += shortest_figures("tree ", got["shortest"], subjects, told)
+    figures += catch_figures("nested ", got["nested_catch"], got["nested_lived"], got["nested_subjects"],
+                             NESTED_LIFETIMES_MS)
+    figures += [positive(f"nested lifetime {ms} ms with its create and delete", got["nested_span"].get(ms))
+                for ms in NESTED_LIFETIMES_MS]
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
     figures += cost_figures(cost, "storm", [s for s in subjects if s != "Python glob loop"])
