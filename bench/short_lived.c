@@ -98,9 +98,11 @@ int main(void)
     long long lifetime, lived, span;
     int count;
     while (fgets(line, sizeof line, stdin) != NULL) {
-        if (sscanf(line, "%lld %d %4095s %255s", &lifetime, &count, path, content) != 4 ||
-            make_one(lifetime, count, path, content, &lived, &span) != 0)
-            printf("- failed %s: %s", line, strerror(errno));
+        line[strcspn(line, "\n")] = '\0';
+        if (sscanf(line, "%lld %d %4095s %255s", &lifetime, &count, path, content) != 4)
+            printf("- failed %s: not LIFETIME_NS NEW_FOLDERS PATH CONTENT\n", line);
+        else if (make_one(lifetime, count, path, content, &lived, &span) != 0)
+            printf("- failed %s: %s\n", line, strerror(errno));
         else
             printf("%lld %lld\n", lived, span);
     }
