@@ -81,22 +81,21 @@ static int is_awaited(int fd, char *path)
     return fnmatch(awaited, path, FNM_PATHNAME | FNM_PERIOD) == 0;
 }
 
-/* Reads every queued open; keeps the first awaited one, closes the others. */
+/* Reads the queued opens, as many as fit; keeps the first awaited one,
+ * closes the others. What does not fit wakes the next poll. */
 static void read_notices(struct walk *walk)
 {
     char events[65536] __attribute__((aligned(__alignof__(struct fanotify_event_metadata))));
     char path[PATH_MAX], held[PATH_MAX] = "";
-    ssize_t length;
-    while (held[0] == '\0' && (length = read(notices, events, sizeof events)) > 0) {
-        const struct fanotify_event_metadata *event = (const void *)events;
-        for (; FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
-            if (event->fd < 0)
-                continue; /* an overflow of the queue */
-            if (held[0] == '\0' && is_awaited(event->fd, path))
-                snprintf(held, sizeof held, "%s", path);
-            else
-                close(event->fd);
-        }
+    ssize_t length = read(notices, events, sizeof events);
+    const struct fanotify_event_metadata *event = (const void *)events;
+    for (; length > 0 && FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
+        if (event->fd < 0)
+            continue; /* an overflow of the queue */
+        if (held[0] == '\0' && is_awaited(event->fd, path))
+            snprintf(held, sizeof held, "%s", path);
+        else
+            close(event->fd);
     }
     if (held[0] != '\0')
         hold(walk, held);
@@ -153,9 +152,12 @@ int main(int argc, char **argv)
         if (poll(both, 2, -1) < 0 && errno != EINTR)
             return 1;
         /* The opens first: a file gone by the time its arrival is read is
-         * held only through them. */
-        read_notices(&walk);
-        for (ssize_t length; (length = read(walk.watch, events, sizeof events)) > 0;)
+         * held only through them. One read each a wake-up: what is left
+         * wakes the next poll at once. */
+        if (both[0].revents & POLLIN)
+            read_notices(&walk);
+        ssize_t length;
+        if ((both[1].revents & POLLIN) && (length = read(walk.watch, events, sizeof events)) > 0)
             walk_events(&walk, events, length);
     }
 }
