@@ -25,13 +25,18 @@ def broken(got):
         checks += tree(got["tree"])
     if "windows" in got:
         checks += windows(got["windows"])
-    problems = []
+    return problems(checks)
+
+
+def problems(checks):
+    """The checks whose value is missing, not a number, or out of its range."""
+    found = []
     for label, value, low, high, low_allowed in checks:
         if not isinstance(value, (int, float)) or not math.isfinite(value):
-            problems.append(f"{label} is {value!r}")
+            found.append(f"{label} is {value!r}")
         elif value < low or value > high or (value == low and not low_allowed):
-            problems.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
-    return problems
+            found.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
+    return found
 
 
 def positive(label, value):
