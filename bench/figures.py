@@ -8,6 +8,7 @@ from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
 from modes_pattern import CHURN_RATES, LINK_TOUCH_RATES
 from modes_tree import NESTED_LIFETIMES_MS, TREE_LIFETIMES_MS
 from subjects import FANOTIFY, FANOTIFY_MARKS, fanotify_tree_name
+from trial import TIMES
 
 # The inotify floors, woken by any change in their folder, that wake less
 # often than this under a storm do not see it: they wake for most events.
@@ -73,8 +74,7 @@ def shortest_figures(where, shortest, subjects, told):
     figures = [share(f"{s}: {where}caught, lives 10 µs", shortest["catch"].get(s)) for s in subjects]
     figures += [positive(f"{s}: {where}caught, lives 10 µs", shortest["catch"].get(s))
                 for s in told if s in subjects]
-    return figures + [positive(f"{where}10 µs lifetime as measured", shortest.get("lived")),
-                      positive(f"{where}10 µs lifetime with its create and delete", shortest.get("span"))]
+    return figures + [positive(f"{where}10 µs lifetime as measured ({key})", shortest.get(key)) for key in TIMES]
 
 
 def cost_figures(cost, key, subjects):
@@ -167,10 +167,11 @@ def tree(got):
     # Marks on the matching folders come too late for a file made at once in a new one.
     told = [fanotify_tree_name(mark) for mark in FANOTIFY_MARKS if mark != "folder"]
     figures += shortest_figures("tree ", got["shortest"], subjects, told)
-    figures += catch_figures("nested ", got["nested_catch"], got["nested_lived"], got["nested_subjects"],
+    times = got["nested_times"]
+    figures += catch_figures("nested ", got["nested_catch"], times["lived"], got["nested_subjects"],
                              NESTED_LIFETIMES_MS)
-    figures += [positive(f"nested lifetime {ms} ms with its create and delete", got["nested_span"].get(ms))
-                for ms in NESTED_LIFETIMES_MS]
+    figures += [positive(f"nested lifetime {ms} ms as measured ({key})", times[key].get(ms))
+                for key in TIMES[1:] for ms in NESTED_LIFETIMES_MS]
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
     figures += cost_figures(cost, "storm", [s for s in subjects if s != "Python glob loop"])

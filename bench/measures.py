@@ -9,7 +9,7 @@ import random
 import statistics
 import time
 
-from trial import precise_sleep
+from trial import TIMES, precise_sleep
 
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
 # Files created, written, closed and deleted at once: from the create's
@@ -92,13 +92,11 @@ def held_catch(bench, maker, rounds, subjects, lifetimes=(SHORTEST_MS,), wait=0.
     """Share of the files caught that live each lifetime, made by the C maker
     in one go (the folders from the first wildcard one down, then the file,
     created with content of its own, written and closed, deleted after the
-    lifetime); and the median lifetimes as measured (ms): from the create's
-    return to the delete's call, and from before the one to after the other.
+    lifetime); and the median lifetimes as measured (ms), by trial.TIMES.
     A file is caught only when the subject, its done line come within wait
     of the delete, holds that very file (Running.holds)."""
     caught = {subject: {ms: 0 for ms in lifetimes} for subject in subjects}
-    lived = {ms: [] for ms in lifetimes}
-    spans = {ms: [] for ms in lifetimes}
+    times = {key: {ms: [] for ms in lifetimes} for key in TIMES}
     for _, subject in bench.rounds(rounds, subjects):
         name = bench.awaited()
         running = bench.start(subject, name)
@@ -107,9 +105,8 @@ def held_catch(bench, maker, rounds, subjects, lifetimes=(SHORTEST_MS,), wait=0.
                 time.sleep(random.uniform(0.003, 0.008))  # a random phase of the poll
                 path, new_folders = bench.short_lived(name)
                 content = bench.unique_content()
-                alive, span = maker.make(path, content, lifetime, new_folders)
-                lived[lifetime].append(alive)
-                spans[lifetime].append(span)
+                for key, value in maker.make(path, content, lifetime, new_folders).items():
+                    times[key][lifetime].append(value)
                 if running.wait_line(b"- done", wait) is None:
                     continue
                 # Done, but maybe late, with an earlier file: a miss all the same.
@@ -121,8 +118,7 @@ def held_catch(bench, maker, rounds, subjects, lifetimes=(SHORTEST_MS,), wait=0.
         finally:
             running.stop()
     shares = {s: {ms: n / rounds for ms, n in by.items()} for s, by in caught.items()}
-    return (shares, {ms: statistics.median(v) for ms, v in lived.items()},
-            {ms: statistics.median(v) for ms, v in spans.items()})
+    return shares, {key: {ms: statistics.median(v) for ms, v in by.items()} for key, by in times.items()}
 
 
 def cpu_share(bench, subject, seconds, name=None):

@@ -70,9 +70,9 @@ def shortest(bench, work, trials, names):
     """The catch rate of files that live 10 µs by the subjects named, and
     their lifetimes: what measures.held_catch gives for that lifetime alone."""
     with ShortLived(subjects.build(work, "short_lived.c")) as maker:
-        catch, lived, span = measures.held_catch(bench, maker, trials, names)
-    return {"catch": {s: by[measures.SHORTEST_MS] for s, by in catch.items()},
-            "lived": lived[measures.SHORTEST_MS], "span": span[measures.SHORTEST_MS], "realtime": maker.realtime}
+        catch, times = measures.held_catch(bench, maker, trials, names)
+    return {"catch": {s: by[measures.SHORTEST_MS] for s, by in catch.items()}, "realtime": maker.realtime,
+            **{key: by[measures.SHORTEST_MS] for key, by in times.items()}}
 
 
 def windows(options, work, bench, patterns, sizes, trees):

@@ -33,7 +33,7 @@ def tree(got, data):
         rows.append((f"caught, lives {ms} ms ({lived[ms]:.2f})", {s: f"{catch[s][ms]:.0%}" for s in subjects}))
     nested = "/".join(NESTED_PATTERN.split("/")[:-1])
     for ms in NESTED_LIFETIMES_MS:
-        rows.append((f"under 4 new folders ({nested}): caught, lives {ms} ms ({got['nested_lived'][ms]:.2f})",
+        rows.append((f"under 4 new folders ({nested}): caught, lives {ms} ms ({got['nested_times']['lived'][ms]:.2f})",
                      {s: f"{v[ms]:.0%}" for s, v in got["nested_catch"].items()}))
     rows += [
         ("empty base: CPU while waiting, % of a core (× sleep floor)", relative(cost["quiet"])),
@@ -50,8 +50,9 @@ def tree(got, data):
           + ", ".join(f"{key}: {rate:,.0f}" for key, rate in made.items())
           + "; under 4 new folders: the maker makes tmp<random>, then a, b and c in it, then the file, "
           + "as mkdir -p and a write would (lifetimes in brackets from the create's return to the delete's "
-          + "call; with their create and delete "
-          + ", ".join(f"{got['nested_span'][ms]:.2f}" for ms in NESTED_LIFETIMES_MS) + " ms); "
+          + "call; to its return " + ", ".join(f"{got['nested_times']['gone'][ms]:.2f}" for ms in NESTED_LIFETIMES_MS)
+          + " ms, from before the create "
+          + ", ".join(f"{got['nested_times']['span'][ms]:.2f}" for ms in NESTED_LIFETIMES_MS) + " ms); "
           + shortest_note(got))
     print()
     # Not fileholder's: without the load the figures under it mean little.

@@ -6,13 +6,13 @@
  * (as mkdir -p does), creates PATH, writes CONTENT into it, closes it and
  * deletes it LIFETIME_NS after the create returned, then removes the
  * folders, and answers with the time the file lived, from the create's
- * return to the delete's call, and the time from just before the create
- * to just after the delete, both in ns: on a slow disk the create and the
- * delete alone take some tens of microseconds, and the file exists during
- * part of each. Up to 200 µs it spins: a sleep that short ends late by the
- * scheduler's wake-up. Beyond, it sleeps, as a writer that does other work
- * would, leaving the processor to the waiters.
- *     short_lived   (prints "- start", then "LIVED_NS SPAN_NS" a request, or
+ * return to the delete's call, the same to the delete's return, and the
+ * time from just before the create to just after the delete, in ns: on a
+ * slow disk the create and the delete alone take some tens of
+ * microseconds, and the file exists during part of each. Up to 200 µs it spins: a sleep that short
+ * ends late by the scheduler's wake-up. Beyond, it sleeps, as a writer that does other work would,
+ * leaving the processor to the waiters. short_lived   (prints "- start", then "LIVED_NS GONE_NS
+ * SPAN_NS" a request, or
  *                    "- failed REQUEST: WHY") */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -47,7 +47,7 @@ static int new_folders(const char *path, int count, size_t *ends)
 }
 
 static int make_one(long long lifetime, int count, const char *path, const char *content,
-                    long long *lived, long long *span)
+                    long long times[3])
 {
     size_t ends[64];
     char folder[PATH_MAX];
@@ -76,9 +76,11 @@ static int make_one(long long lifetime, int count, const char *path, const char 
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, NULL) == EINTR)
             ;
     }
-    *lived = now_ns() - born;
+    times[0] = now_ns() - born;
     const int deleted = unlink(path) == 0;
-    *span = now_ns() - asked;
+    const long long gone = now_ns();
+    times[1] = gone - born;
+    times[2] = gone - asked;
     for (int i = count - 1; i >= 0; --i) {
         snprintf(folder, sizeof folder, "%.*s", (int)ends[i], path);
         if (rmdir(folder) != 0)
@@ -95,16 +97,16 @@ int main(void)
     const struct sched_param priority = {.sched_priority = 1};
     puts(sched_setscheduler(0, SCHED_FIFO, &priority) == 0 ? "- start real-time" : "- start");
     char line[2 * PATH_MAX], path[PATH_MAX], content[256];
-    long long lifetime, lived, span;
+    long long lifetime, times[3];
     int count;
     while (fgets(line, sizeof line, stdin) != NULL) {
         line[strcspn(line, "\n")] = '\0';
         if (sscanf(line, "%lld %d %4095s %255s", &lifetime, &count, path, content) != 4)
             printf("- failed %s: not LIFETIME_NS NEW_FOLDERS PATH CONTENT\n", line);
-        else if (make_one(lifetime, count, path, content, &lived, &span) != 0)
+        else if (make_one(lifetime, count, path, content, times) != 0)
             printf("- failed %s: %s\n", line, strerror(errno));
         else
-            printf("%lld %lld\n", lived, span);
+            printf("%lld %lld %lld\n", times[0], times[1], times[2]);
     }
     return 0;
 }

@@ -184,6 +184,11 @@ def check_dropped(running, subject, credentials):
         raise RuntimeError(f"{subject} did not run as an unprivileged user")
 
 
+# How long a short-lived file lived: from the create's return to the
+# delete's call, to its return, and from before the create.
+TIMES = ("lived", "gone", "span")
+
+
 class ShortLived:
     """The maker of the shortest-lived files (short_lived.c), one process for
     a measurement, asked for each file in turn: a Python maker cannot keep a
@@ -201,14 +206,14 @@ class ShortLived:
 
     def make(self, path, content, lifetime_ms, new_folders=0):
         """Makes the file with the content, the folders before it, and
-        deletes both; returns how long the file lived (ms), from the create's
-        return to the delete's call, and from before the one to after the
-        other."""
+        deletes both; returns how long the file lived (ms) by TIMES: from the
+        create's return to the delete's call, to the delete's return, and
+        from before the create to after the delete."""
         self.process.stdin.write(f"{round(lifetime_ms * 1e6)} {new_folders} {path} {content}\n")
         answer = self.process.stdout.readline().split()
-        if len(answer) != 2 or not all(word.isdigit() for word in answer):
+        if len(answer) != len(TIMES) or not all(word.isdigit() for word in answer):
             raise RuntimeError(f"short_lived did not make {path}: {' '.join(answer)}")
-        return int(answer[0]) / 1e6, int(answer[1]) / 1e6
+        return {key: int(word) / 1e6 for key, word in zip(TIMES, answer)}
 
     def close(self):
         self.process.stdin.close()

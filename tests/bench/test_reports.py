@@ -43,21 +43,23 @@ class ShortLivedPaths(unittest.TestCase):
 
 class BrokenFigures(unittest.TestCase):
     def test_files_of_10_us(self):
-        """(catches, lifetime, span, subjects told of every file, broken labels)"""
+        """(catches, lifetimes, subjects told of every file, broken labels)"""
+        times = {"lived": 0.01, "gone": 0.02, "span": 0.05}
         cases = [
-            ({"fileholder": 0.0, FANOTIFY: 1.0}, 0.01, 0.05, [FANOTIFY], []),
-            ({"fileholder": None, FANOTIFY: 1.0}, 0.01, 0.05, [FANOTIFY], ["fileholder: caught"]),
+            ({"fileholder": 0.0, FANOTIFY: 1.0}, times, [FANOTIFY], []),
+            ({"fileholder": None, FANOTIFY: 1.0}, times, [FANOTIFY], ["fileholder: caught"]),
             # Told of every file yet caught none: the maker or the judging is broken.
-            ({"fileholder": 0.0, FANOTIFY: 0.0}, 0.01, 0.05, [FANOTIFY], [f"{FANOTIFY}: caught"]),
-            ({"fileholder": 0.0, FANOTIFY: 0.0}, 0.01, 0.05, [], []),
-            ({"fileholder": 1.5}, 0.01, 0.05, [], ["fileholder: caught"]),
-            ({"fileholder": 1.0}, None, 0.05, [], ["10 µs lifetime as measured"]),
-            ({"fileholder": 1.0}, 0.01, 0.0, [], ["10 µs lifetime with its create"]),
+            ({"fileholder": 0.0, FANOTIFY: 0.0}, times, [FANOTIFY], [f"{FANOTIFY}: caught"]),
+            ({"fileholder": 0.0, FANOTIFY: 0.0}, times, [], []),
+            ({"fileholder": 1.5}, times, [], ["fileholder: caught"]),
+            ({"fileholder": 1.0}, {**times, "lived": None}, [], ["10 µs lifetime as measured (lived)"]),
+            ({"fileholder": 1.0}, {**times, "span": 0.0}, [], ["10 µs lifetime as measured (span)"]),
+            ({"fileholder": 1.0}, {"lived": 0.01, "span": 0.05}, [], ["10 µs lifetime as measured (gone)"]),
         ]
-        for catch, lived, span, told, broken in cases:
-            with self.subTest(catch=catch, lived=lived, span=span, told=told):
-                found = figures.problems(figures.shortest_figures(
-                    "", {"catch": catch, "lived": lived, "span": span}, list(catch), told))
+        for catch, lifetimes, told, broken in cases:
+            with self.subTest(catch=catch, lifetimes=lifetimes, told=told):
+                found = figures.problems(figures.shortest_figures("", {"catch": catch, **lifetimes},
+                                                                  list(catch), told))
                 self.assertEqual(len(found), len(broken), found)
                 for problem, start in zip(found, broken):
                     self.assertTrue(problem.startswith(start), problem)
