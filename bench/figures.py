@@ -7,7 +7,7 @@ from measures import LIFETIMES_MS
 from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
 from modes_pattern import CHURN_RATES, LINK_TOUCH_RATES
 from modes_tree import NESTED_LIFETIMES_MS, TREE_LIFETIMES_MS
-from subjects import FANOTIFY, FANOTIFY_MARKS, fanotify_tree_name
+from subjects import FANOTIFY, FANOTIFY_MARKS, INOTIFY_NOBODY, NOBODY, fanotify_tree_name
 from trial import TIMES
 
 # The inotify floors, woken by any change in their folder, that wake less
@@ -129,7 +129,8 @@ def literal(got):
     figures += cost_figures(cost, "busy", got["busy_subjects"])
     figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
     figures += [positive(f"{s}: peak resident", v) for s in subjects for v in got["peak"].get(s) or [None]]
-    return figures + [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects]
+    references = [INOTIFY_NOBODY] if NOBODY in subjects else []
+    return figures + [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects + references]
 
 
 def pattern(got):

@@ -13,6 +13,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 # fanotify refuses: it then behaves as for any user.
 NOBODY = "fileholder (nobody)"
 FANOTIFY = "fanotify floor"
+# Started as nobody, as fileholder (nobody) is: Python forks, rather than
+# vforks, a child that changes its user, which adds to the start-up.
+INOTIFY_NOBODY = "inotify (floor) as nobody"
 # The tree mode's fanotify floor, by its mark (fanotify_floor.c's --mark).
 FANOTIFY_MARKS = ("folder", "mount", "filesystem")
 
@@ -191,6 +194,8 @@ def literal_subjects(fileholder, work):
     subjects.add("shell loop", ["bash", "-c", SHELL_LOOP, "shell"])
     subjects.add("inotify (floor)", [build(work, "inotify_holder.c")])
     root_only(subjects, fileholder, work, {FANOTIFY: None})
+    if NOBODY in subjects.commands:
+        subjects.add(INOTIFY_NOBODY, subjects.commands["inotify (floor)"], subjects.credentials[NOBODY])
     return subjects
 
 
