@@ -10,7 +10,7 @@ set title heading
 set xlabel "file lifetime (ms)"
 set ylabel "caught (%)"
 set logscale x
-set xtics (0.2, 0.5, 1, 2, 5)
+set xtics (0.01, 0.2, 0.5, 1, 2, 5)
 set yrange [-5:105]
 set key bottom right
 set grid

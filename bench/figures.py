@@ -6,7 +6,9 @@ import math
 from measures import LIFETIMES_MS
 from modes import SWEEP_RATES, WINDOWS_LIFETIMES_MS
 from modes_pattern import CHURN_RATES, LINK_TOUCH_RATES
-from modes_tree import TREE_LIFETIMES_MS
+from modes_tree import NESTED_LIFETIMES_MS, TREE_LIFETIMES_MS
+from subjects import FANOTIFY, FANOTIFY_MARKS, INOTIFY_NOBODY, NOBODY, fanotify_tree_name
+from trial import TIMES
 
 # The inotify floors, woken by any change in their folder, that wake less
 # often than this under a storm do not see it: they wake for most events.
@@ -24,13 +26,18 @@ def broken(got):
         checks += tree(got["tree"])
     if "windows" in got:
         checks += windows(got["windows"])
-    problems = []
+    return problems(checks)
+
+
+def problems(checks):
+    """The checks whose value is missing, not a number, or out of its range."""
+    found = []
     for label, value, low, high, low_allowed in checks:
         if not isinstance(value, (int, float)) or not math.isfinite(value):
-            problems.append(f"{label} is {value!r}")
+            found.append(f"{label} is {value!r}")
         elif value < low or value > high or (value == low and not low_allowed):
-            problems.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
-    return problems
+            found.append(f"{label} is {value:g}, outside {low:g}..{high:g}")
+    return found
 
 
 def positive(label, value):
@@ -58,6 +65,16 @@ def catch_figures(where, catch, lived, subjects, lifetimes):
     figures = [share(f"{s}: {where}caught, lives {ms} ms", catch.get(s, {}).get(ms))
                for s in subjects for ms in lifetimes]
     return figures + [positive(f"{where}lifetime {ms} ms as measured", lived.get(ms)) for ms in lifetimes]
+
+
+def shortest_figures(where, shortest, subjects, told):
+    """The files of 10 µs: a share for each subject, and their lifetimes.
+    The fanotify floors marked where every such file is opened (told) are
+    told of each: with none caught, the maker or the judging is broken."""
+    figures = [share(f"{s}: {where}caught, lives 10 µs", shortest["catch"].get(s)) for s in subjects]
+    figures += [positive(f"{s}: {where}caught, lives 10 µs", shortest["catch"].get(s))
+                for s in told if s in subjects]
+    return figures + [positive(f"{where}10 µs lifetime as measured ({key})", shortest.get(key)) for key in TIMES]
 
 
 def cost_figures(cost, key, subjects):
@@ -107,21 +124,24 @@ def literal(got):
     figures += latency_figures("quiet", got["latency"], subjects, got["trials"])
     figures += latency_figures("busy folder", got["busy_latency"], got["busy_subjects"], got["trials"])
     figures += catch_figures("", got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += shortest_figures("", got["shortest"], subjects, [FANOTIFY])
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "busy", got["busy_subjects"])
     figures += [at_least_zero(f"{s}: wake-ups/s holding", got["wakeups"].get(s)) for s in subjects]
     figures += [positive(f"{s}: peak resident", v) for s in subjects for v in got["peak"].get(s) or [None]]
-    return figures + [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects]
+    references = [INOTIFY_NOBODY] if NOBODY in subjects else []
+    return figures + [positive(f"{s}: start-up", got["start"].get(s)) for s in subjects + references]
 
 
 def pattern(got):
     subjects, cost = got["subjects"], got["cost"]
     figures = latency_figures("pattern", got["latency"], subjects, got["trials"])
     figures += catch_figures("pattern ", got["catch"], got["lived"], subjects, LIFETIMES_MS)
+    figures += shortest_figures("pattern ", got["shortest"], subjects, [FANOTIFY])
     figures += catch_figures("many files, ", got["many_catch"], got["many_lived"], subjects, (0.2,))
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
-    figures += cost_figures(cost, "storm", ["fileholder", "pattern floor", "inotifywait loop"])
+    figures += cost_figures(cost, "storm", got["storm_subjects"])
     huge = ["huge", "huge storm", "huge match storm", "huge touch storm"]
     huge += [f"churn {rate}" for rate in CHURN_RATES] + [f"links {rate}" for rate in LINK_TOUCH_RATES]
     for key in huge:
@@ -145,6 +165,14 @@ def tree(got):
     figures += [positive(f"{s}: tree files held of those that stayed", sum(v is not None for v in values))
                 for s, values in got["latency"].items() if s != "inotifywait -r loop"]
     figures += catch_figures("tree ", got["catch"], got["lived"], subjects, TREE_LIFETIMES_MS)
+    # Marks on the matching folders come too late for a file made at once in a new one.
+    told = [fanotify_tree_name(mark) for mark in FANOTIFY_MARKS if mark != "folder"]
+    figures += shortest_figures("tree ", got["shortest"], subjects, told)
+    times = got["nested_times"]
+    figures += catch_figures("nested ", got["nested_catch"], times["lived"], got["nested_subjects"],
+                             NESTED_LIFETIMES_MS)
+    figures += [positive(f"nested lifetime {ms} ms as measured ({key})", times[key].get(ms))
+                for key in TIMES[1:] for ms in NESTED_LIFETIMES_MS]
     figures += cost_figures(cost, "quiet", subjects)
     figures += cost_figures(cost, "many", subjects)
     figures += cost_figures(cost, "storm", [s for s in subjects if s != "Python glob loop"])

@@ -9,17 +9,20 @@ import random
 import statistics
 import time
 
-from running import Running
-from trial import precise_sleep
+from trial import TIMES, precise_sleep
 
 LIFETIMES_MS = (0.2, 0.5, 1, 2, 5)
+# Files created, written, closed and deleted at once: from the create's
+# return to the delete's call.
+SHORTEST_MS = 0.01
 # From a subject's start line to its CPU being counted: its start settles.
 SETTLE_SECONDS = 0.3
 
 
 def cost_plan(quick):
-    """Rounds and seconds of each CPU measurement: a smoke run's are short."""
-    return (1, 0.2) if quick else (3, 1.5)
+    """Rounds and seconds of each CPU measurement: a smoke run's are short
+    (and so is its settling, at most as long)."""
+    return (1, 0.1) if quick else (3, 1.5)
 
 
 def check_opened(bench, running, subject, path):
@@ -83,6 +86,39 @@ def catch_rate(bench, rounds, subjects, lifetimes=LIFETIMES_MS, wait=0.03):
         running.stop()
     shares = {s: {ms: n / rounds for ms, n in by.items()} for s, by in caught.items()}
     return shares, {ms: statistics.median(v) for ms, v in lived.items()}
+
+
+def held_catch(bench, maker, rounds, subjects, lifetimes=(SHORTEST_MS,), wait=0.03):
+    """Share of the files caught that live each lifetime, made by the C maker
+    in one go (the folders from the first wildcard one down, then the file,
+    created with content of its own, written and closed, deleted after the
+    lifetime); and the median lifetimes as measured (ms), by trial.TIMES.
+    A file is caught only when the subject, its done line come within wait
+    of the delete, holds that very file (Running.holds)."""
+    caught = {subject: {ms: 0 for ms in lifetimes} for subject in subjects}
+    times = {key: {ms: [] for ms in lifetimes} for key in TIMES}
+    for _, subject in bench.rounds(rounds, subjects):
+        name = bench.awaited()
+        running = bench.start(subject, name)
+        try:
+            for lifetime in random.sample(lifetimes, len(lifetimes)):
+                time.sleep(random.uniform(0.003, 0.008))  # a random phase of the poll
+                path, new_folders = bench.short_lived(name)
+                content = bench.unique_content()
+                for key, value in maker.make(path, content, lifetime, new_folders).items():
+                    times[key][lifetime].append(value)
+                if running.wait_line(b"- done", wait) is None:
+                    continue
+                # Done, but maybe late, with an earlier file: a miss all the same.
+                if running.holds(path, content.encode()):
+                    check_opened(bench, running, subject, path)
+                    caught[subject][lifetime] += 1
+                running.stop()
+                running = bench.start(subject, name)
+        finally:
+            running.stop()
+    shares = {s: {ms: n / rounds for ms, n in by.items()} for s, by in caught.items()}
+    return shares, {key: {ms: statistics.median(v) for ms, v in by.items()} for key, by in times.items()}
 
 
 def cpu_share(bench, subject, seconds, name=None):
@@ -162,7 +198,7 @@ def start_up(bench, trials, subjects):
     for _, subject in bench.rounds(trials, subjects):
         name = bench.fresh_name()
         bench.appear(name)
-        running = Running(bench.commands[subject], name)
+        running = bench.launch(subject, name)
         held = running.wait_line(b"- done", 10)
         running.stop()
         os.unlink(name)

@@ -7,9 +7,12 @@ import os
 import measures
 import subjects
 from measures import quiet
-from trial import STORM_TOUCHES_PER_SECOND, Bench
+from subjects import INOTIFY_NOBODY
+from trial import STORM_TOUCHES_PER_SECOND, Bench, ShortLived
 
 WINDOWS_LIFETIMES_MS = (0.5, 1)
+# Files of 10 µs a subject, in each mode: 40 leave a target of 100% some meaning.
+SHORTEST_TRIALS = 40
 BUSY_FILES_PER_SECOND = 10000
 # Folder events a second in the sweep; 10,000 are the busy folder and the storm.
 SWEEP_RATES = (100, 300, 1000, 3000)
@@ -20,12 +23,14 @@ def literal(options, work):
     quick = options.quick
     bench = Bench(subjects.literal_subjects(options.fileholder, work), work,
                   subjects.build(work, "busy_folder.c"), subjects.sleep_floor(work))
-    all_subjects = list(bench.commands)
+    # The reference of fileholder (nobody)'s start-up alone.
+    all_subjects = [s for s in bench.commands if s != INOTIFY_NOBODY]
     # The shell loop polls like the Python loop; in the busy folder and under
     # the storm it would only add its own cost.
-    busy_subjects = storm_subjects = ["fileholder", "Python loop", "inotify (floor)"]
+    busy_subjects = storm_subjects = [s for s in all_subjects if s != "shell loop"]
     got = {"bench": bench, "subjects": all_subjects, "busy_subjects": busy_subjects,
-           "storm_subjects": storm_subjects, "loads": {}}
+           "storm_subjects": storm_subjects, "loads": {}, "left_out": bench.left_out,
+           "root": os.geteuid() == 0}
 
     def load(key, per_second, about_name):
         runs = got["loads"].setdefault(key, [])
@@ -48,13 +53,29 @@ def literal(options, work):
         got["busy_latency"] = measures.latency(bench, got["trials"], busy_subjects)
     got["rounds"] = 2 if quick else 120
     got["catch"], got["lived"] = measures.catch_rate(bench, got["rounds"], all_subjects)
+    got["shortest_trials"] = shortest_trials(quick)
+    got["shortest"] = shortest(bench, work, got["shortest_trials"], all_subjects)
     conditions[:0] = [("quiet", all_subjects, quiet),
                       ("busy", busy_subjects, load("busy", BUSY_FILES_PER_SECOND, False))]
     got["cost"] = measures.polling_cost(bench, cost_rounds, cost_seconds, conditions)
-    got["wakeups"], got["peak"] = measures.holding(bench, 1 if quick else 5, 0.5 if quick else 1,
+    got["wakeups"], got["peak"] = measures.holding(bench, 1 if quick else 5, 0.3 if quick else 1,
                                                    all_subjects)
-    got["start"] = measures.start_up(bench, 5 if quick else 40, all_subjects)
+    got["start"] = measures.start_up(bench, 5 if quick else 40,
+                                     all_subjects + [s for s in (INOTIFY_NOBODY,) if s in bench.commands])
     return got
+
+
+def shortest_trials(quick):
+    return 2 if quick else SHORTEST_TRIALS
+
+
+def shortest(bench, work, trials, names):
+    """The catch rate of files that live 10 µs by the subjects named, and
+    their lifetimes: what measures.held_catch gives for that lifetime alone."""
+    with ShortLived(subjects.build(work, "short_lived.c")) as maker:
+        catch, times = measures.held_catch(bench, maker, trials, names)
+    return {"catch": {s: by[measures.SHORTEST_MS] for s, by in catch.items()}, "realtime": maker.realtime,
+            **{key: by[measures.SHORTEST_MS] for key, by in times.items()}}
 
 
 def windows(options, work, bench, patterns, sizes, trees):

@@ -13,11 +13,12 @@ TICKS = os.sysconf("SC_CLK_TCK")
 class Running:
     """One running subject: a process in its own session, its output lines."""
 
-    def __init__(self, command, name, extra=(), user=None):
+    def __init__(self, command, name, extra=(), **credentials):
+        """credentials: Popen's user, group and extra_groups, to run as another user."""
         self.started = time.perf_counter_ns()
         self.process = subprocess.Popen(command + [name, *extra], stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                                        start_new_session=True, user=user)
+                                        start_new_session=True, **credentials)
         self.fd = self.process.stdout.fileno()
         self.buffer = b""
         self.last_line = ""
@@ -70,12 +71,34 @@ class Running:
         with open(f"/proc/{self.process.pid}/{name}") as file:
             return file.read()
 
-    def status(self, field):
+    def status(self, field, words=False):
+        """A number of /proc/PID/status, or with words, the field's words."""
         for line in self.proc("status").splitlines():
             key, _, value = line.partition(":")
             if key == field:
-                return int(value.split()[0])
+                return value.split() if words else int(value.split()[0])
         raise KeyError(field)
+
+    def holds(self, path, content):
+        """Whether a process of its session holds that very file, deleted:
+        a descriptor whose link is the path with " (deleted)", whose content,
+        read back through /proc/PID/fd/N, is the content it was made with."""
+        for pid in self.processes():
+            folder = f"/proc/{pid}/fd"
+            try:
+                descriptors = os.listdir(folder)
+            except OSError:
+                continue  # ended in between
+            for fd in descriptors:
+                try:
+                    if os.readlink(f"{folder}/{fd}") != path + " (deleted)":
+                        continue
+                    with open(f"{folder}/{fd}", "rb") as file:
+                        if file.read(len(content) + 1) == content:
+                            return True
+                except OSError:
+                    continue
+        return False
 
     def cpu_ns(self):
         """CPU time of its session's processes and of the children they reaped."""

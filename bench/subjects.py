@@ -3,11 +3,21 @@ take the awaited name (or pattern) last and print fileholder's start line
 once they wait, and its done line once they hold."""
 
 import os
+import pwd
 import shutil
 import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# fileholder run by root, and the same binary dropped to user nobody, whom
+# fanotify refuses: it then behaves as for any user.
+NOBODY = "fileholder (nobody)"
+FANOTIFY = "fanotify floor"
+# Started as nobody, as fileholder (nobody) is: Python forks, rather than
+# vforks, a child that changes its user, which adds to the start-up.
+INOTIFY_NOBODY = "inotify (floor) as nobody"
+# The tree mode's fanotify floor, by its mark (fanotify_floor.c's --mark).
+FANOTIFY_MARKS = ("folder", "mount", "filesystem")
 
 PYTHON_LOOP = """
 import signal, sys, time
@@ -121,8 +131,10 @@ inotifywait -m -r -e create -e moved_to --format %w%f "$base" 2>&1 | {
 
 
 def build(folder, source):
-    """Compiles one of the C references kept beside this script."""
+    """Compiles one of the C references kept beside this script, once a run."""
     binary = os.path.join(folder, os.path.splitext(source)[0])
+    if os.path.exists(binary):
+        return binary
     compiler = shutil.which("cc") or shutil.which("gcc")
     subprocess.run([compiler, "-O2", "-o", binary, os.path.join(HERE, source)], check=True)
     return binary
@@ -150,42 +162,95 @@ def windows_sleep_floor(work, exe, loader):
     return [loader, binary]
 
 
+def reachable(fileholder, work):
+    """fileholder copied into work, which any user may enter, so that it can
+    run as another user whatever the folders above the build allow."""
+    copy = os.path.join(work, "fileholder")
+    if not os.path.exists(copy):
+        shutil.copy(fileholder, copy)
+    return copy
+
+
+class Subjects:
+    """A mode's subjects: their commands in column order, the credentials of
+    those run as another user, and the reasons of those left out."""
+
+    def __init__(self):
+        self.commands, self.credentials, self.left_out = {}, {}, {}
+
+    def add(self, name, command, credentials=None):
+        self.commands[name] = command
+        if credentials:
+            self.credentials[name] = credentials
+
+
+def root_only(subjects, fileholder, work, floors):
+    """fileholder dropped to nobody, put right after fileholder, and the
+    fanotify floors (name: its --mark or None) last; left out, and said to
+    be, where the benchmark does not run as root or fanotify is refused."""
+    if os.geteuid() != 0:
+        for name in [NOBODY, *floors]:
+            subjects.left_out[name] = "the benchmark does not run as root"
+        return
+    nobody = pwd.getpwnam("nobody")
+    # No setpriv in between: its exec would count in the start-up.
+    credentials = {"user": nobody.pw_uid, "group": nobody.pw_gid, "extra_groups": []}
+    order = list(subjects.commands.items())
+    subjects.commands = dict(order[:1])
+    subjects.add(NOBODY, [reachable(fileholder, work)], credentials)
+    subjects.commands.update(order[1:])
+    binary = build(work, "fanotify_floor.c")
+    if subprocess.run([binary, "--check"], check=False).returncode != 0:
+        for name in floors:
+            subjects.left_out[name] = "fanotify_init was refused"
+        return
+    for name, mark in floors.items():
+        subjects.add(name, [binary] + (["--mark", mark] if mark else []))
+
+
 def literal_subjects(fileholder, work):
     """fileholder and what a user would reach for instead, for a known name."""
-    return {
-        "fileholder": [os.path.abspath(fileholder)],
-        "Python loop": [sys.executable, "-c", PYTHON_LOOP],
-        "shell loop": ["bash", "-c", SHELL_LOOP, "shell"],
-        "inotify (floor)": [build(work, "inotify_holder.c")],
-    }
+    subjects = Subjects()
+    subjects.add("fileholder", [os.path.abspath(fileholder)])
+    subjects.add("Python loop", [sys.executable, "-c", PYTHON_LOOP])
+    subjects.add("shell loop", ["bash", "-c", SHELL_LOOP, "shell"])
+    subjects.add("inotify (floor)", [build(work, "inotify_holder.c")])
+    root_only(subjects, fileholder, work, {FANOTIFY: None})
+    if NOBODY in subjects.commands:
+        subjects.add(INOTIFY_NOBODY, subjects.commands["inotify (floor)"], subjects.credentials[NOBODY])
+    return subjects
 
 
 def pattern_subjects(fileholder, work):
     """fileholder and what a user would reach for instead, for a pattern.
-    fileholder and the floor are copied into work, which any user may enter,
-    so that they can run as another user (for matches that cannot be opened)."""
+    fileholder is the copy in work, so that it can run as another user (for
+    matches that cannot be opened)."""
     ensure_inotifywait()
-    os.chmod(work, 0o755)
-    copy = os.path.join(work, "fileholder")
-    shutil.copy(fileholder, copy)
-    return {
-        "fileholder": [copy],
-        "pattern floor": [build(work, "pattern_floor.c")],
-        "inotifywait loop": ["bash", "-c", INOTIFYWAIT_LOOP, "inotifywait"],
-        "Python loop": [sys.executable, "-c", PATTERN_PYTHON_LOOP],
-    }
+    subjects = Subjects()
+    subjects.add("fileholder", [reachable(fileholder, work)])
+    subjects.add("pattern floor", [build(work, "pattern_floor.c")])
+    subjects.add("inotifywait loop", ["bash", "-c", INOTIFYWAIT_LOOP, "inotifywait"])
+    subjects.add("Python loop", [sys.executable, "-c", PATTERN_PYTHON_LOOP])
+    root_only(subjects, fileholder, work, {FANOTIFY: None})
+    return subjects
 
 
-def tree_subjects(fileholder, work):
+def fanotify_tree_name(mark):
+    return f"{FANOTIFY} ({mark} mark{'s' if mark == 'folder' else ''})"
+
+
+def tree_subjects(fileholder, work, marks):
     """fileholder and what a user would reach for instead, for a file of a
-    known name in a folder of a random name (BASE/FOLDER_PATTERN/NAME)."""
+    known name in a folder of a random name (BASE/FOLDER_PATTERN/NAME); the
+    fanotify floor with each mark asked for."""
     ensure_inotifywait()
-    return {
-        "fileholder": [os.path.abspath(fileholder)],
-        "tree floor": [build(work, "tree_floor.c")],
-        "inotifywait -r loop": ["bash", "-c", TREE_INOTIFYWAIT_LOOP, "inotifywait"],
-        "Python glob loop": [sys.executable, "-c", TREE_PYTHON_LOOP],
-    }
+    subjects = Subjects()
+    subjects.add("fileholder", [os.path.abspath(fileholder)])
+    subjects.add("tree floor", [build(work, "tree_floor.c")])
+    subjects.add("inotifywait -r loop", ["bash", "-c", TREE_INOTIFYWAIT_LOOP, "inotifywait"])
+    subjects.add("Python glob loop", [sys.executable, "-c", TREE_PYTHON_LOOP])
+    root_only(subjects, fileholder, work, {fanotify_tree_name(mark): mark for mark in marks})
+    return subjects
 
 
 def sleep_floor(work):

@@ -8,6 +8,7 @@ import os
 import random
 import signal
 import string
+import subprocess
 import time
 
 from running import Running
@@ -53,16 +54,21 @@ class Bench:
     (FOLDER/PREFIX*SUFFIX, or BASE/PREFIX*SUFFIX/NAME for a folder of a
     random name), at which each file appears with a random name."""
 
-    def __init__(self, commands, folder, busy_binary, floor):
-        self.commands = dict(commands)  # the subjects and the references
+    def __init__(self, subjects, folder, busy_binary, floor):
+        """subjects: a subjects.Subjects, or a dict of commands."""
+        self.commands = dict(getattr(subjects, "commands", subjects))  # the subjects and the references
+        # Those that always run as another user: their Popen credentials.
+        self.credentials = dict(getattr(subjects, "credentials", {}))
+        self.left_out = dict(getattr(subjects, "left_out", {}))  # subject: why
         self.folder = folder
         self.busy_binary = busy_binary
         self.floor = floor  # the sleep floor's command, run beside a subject
         self.pattern = None
-        self.user = None  # whom subjects run as, when not this process's user
+        self.user = None  # whom the others run as, when not this process's user
         self.arguments = {}  # subject: how it is given the awaited name
         self.start_timeout = {}  # seconds, for subjects slow to start
         self.counter = 0
+        self.contents = 0
 
     def load(self, runs, per_second, folder=None, how=()):
         return Load(self.busy_binary, folder or self.folder, runs, per_second, how)
@@ -119,12 +125,37 @@ class Bench:
             os.rmdir(os.path.dirname(path))
         return gone
 
-    def start(self, subject, name, timeout=None):
+    def short_lived(self, awaited):
+        """Where a short-lived file that the awaited name stands for is made,
+        and how many new folders the maker makes for it: each wildcard
+        component gets a random name, and a folder from the first wildcard
+        one down is made just before the file."""
+        if not self.pattern:
+            return awaited, 0
+        parts = awaited.split("/")
+        first = min(index for index, part in enumerate(parts) if "*" in part)
+        path = "/".join(random_name(part) if "*" in part else part for part in parts)
+        return path, len(parts) - 1 - first
+
+    def unique_content(self):
+        """A few bytes no other file of the run holds: a catch of an earlier
+        trial's file cannot pass for this one's."""
+        self.contents += 1
+        return f"{self.contents:x}.{random.getrandbits(24):06x}"
+
+    def launch(self, subject, name):
+        """The subject's process, as its user, on the awaited name."""
         argument = self.arguments.get(subject, lambda name: name)(name)
-        running = Running(self.commands[subject], argument, user=self.user)
+        credentials = self.credentials.get(subject) or ({"user": self.user} if self.user else {})
+        return Running(self.commands[subject], argument, **credentials)
+
+    def start(self, subject, name, timeout=None):
+        running = self.launch(subject, name)
         if running.wait_line(b"- start", timeout or self.start_timeout.get(subject, 10)) is None:
             running.stop()
             raise RuntimeError(f"{subject} did not start")
+        if subject in self.credentials:
+            check_dropped(running, subject, self.credentials[subject])
         return running
 
     def start_floor(self):
@@ -140,6 +171,60 @@ class Bench:
         for number in range(count):
             for subject in subjects:
                 yield number, subject
+
+
+def check_dropped(running, subject, credentials):
+    """A subject run as another user has that user's ids, no other group and
+    no capability: what any user's process has."""
+    uids, gids = running.status("Uid", words=True), running.status("Gid", words=True)
+    groups, capabilities = running.status("Groups", words=True), running.status("CapEff", words=True)
+    if (set(map(int, uids)) != {credentials["user"]} or set(map(int, gids)) != {credentials["group"]}
+            or groups not in ([], [str(credentials["group"])]) or int(capabilities[0], 16) != 0):
+        running.stop()
+        raise RuntimeError(f"{subject} did not run as an unprivileged user")
+
+
+# How long a short-lived file lived: from the create's return to the
+# delete's call, to its return, and from before the create.
+TIMES = ("lived", "gone", "span")
+
+
+class ShortLived:
+    """The maker of the shortest-lived files (short_lived.c), one process for
+    a measurement, asked for each file in turn: a Python maker cannot keep a
+    lifetime of microseconds."""
+
+    def __init__(self, binary):
+        self.process = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        text=True, bufsize=1)
+        started = self.process.stdout.readline()
+        if started not in ("- start\n", "- start real-time\n"):
+            self.close()
+            raise RuntimeError("short_lived did not start")
+        # No waiter takes its processor while a file exists: as root.
+        self.realtime = started == "- start real-time\n"
+
+    def make(self, path, content, lifetime_ms, new_folders=0):
+        """Makes the file with the content, the folders before it, and
+        deletes both; returns how long the file lived (ms) by TIMES: from the
+        create's return to the delete's call, to the delete's return, and
+        from before the create to after the delete."""
+        self.process.stdin.write(f"{round(lifetime_ms * 1e6)} {new_folders} {path} {content}\n")
+        answer = self.process.stdout.readline().split()
+        if len(answer) != len(TIMES) or not all(word.isdigit() for word in answer):
+            raise RuntimeError(f"short_lived did not make {path}: {' '.join(answer)}")
+        return {key: int(word) / 1e6 for key, word in zip(TIMES, answer)}
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+        return False
 
 
 def random_name(pattern):
