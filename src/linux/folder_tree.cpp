@@ -48,7 +48,7 @@ void give_slot_back(folder_tree &tree, int slot)
     tree.free_slots = slot;
 }
 
-bool queue_listing(folder_queue &queue, int index, unsigned long id)
+bool queue_listing(folder_queue &queue, int index, unsigned long identity)
 {
     if (queue.front == queue.count) {
         queue.front = queue.count = 0; // all taken: start again at the beginning
@@ -56,7 +56,7 @@ bool queue_listing(folder_queue &queue, int index, unsigned long id)
     if (!make_room(queue.entries, queue.room, queue.count + 1)) {
         return false;
     }
-    queue.entries[queue.count++] = {index, id};
+    queue.entries[queue.count++] = {index, identity};
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <limits>
 #include <sys/fanotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,7 +32,7 @@ std::int64_t now_ns()
 // name left; 0 where it cannot be read.
 std::size_t name_of(int descriptor, char *link, std::size_t room)
 {
-    char where[32];
+    char where[sizeof "/proc/self/fd/" + std::numeric_limits<int>::digits10 + 1];
     (void)std::snprintf(where, sizeof where, "/proc/self/fd/%d", descriptor);
     const ssize_t size = readlink(where, link, room - 1);
     if (size <= 0 || static_cast<std::size_t>(size) >= room - 1) {
@@ -61,7 +62,8 @@ std::size_t name_of(int descriptor, char *link, std::size_t room)
 void look_at(const folder_tree &tree, const name_components &name, int descriptor,
              candidate_list &found)
 {
-    char link[PATH_MAX + 16];
+    // A path and the kernel's mark after it.
+    char link[PATH_MAX + sizeof " (deleted)"];
     const std::size_t size = name_of(descriptor, link, sizeof link);
     char *shown = size == 0 || tree.top < 0 || tree.top_path == nullptr
                       ? nullptr
