@@ -8,6 +8,7 @@ subject may need.
 
     python3 bench/tree_loads.py --fileholder PATH [--fileholder PATH ...]
                                 [--trials N] [--folders N]
+                                [--only chains|subtree|watches]
 
 Prints, for each fileholder given, the share of files caught at the end of
 the chains, how soon a file made after the subtree came back was held, the
@@ -154,7 +155,10 @@ def longest_busy(pid, seconds):
 
 
 def subtree(fileholder, work, folders, floor):
-    """big/sub holds folders matching folders; sub moves out and back."""
+    """big/sub holds folders matching folders, all watched; sub moves out and,
+    a second later, back. Twice: once for a file made a second after it came
+    back, once for the CPU half a minute later, when the new folders' first
+    listings, paid from the credit, are done."""
     base = folder_base(work, "subtree")
     sub = os.path.join(base, "big/sub")
     os.makedirs(sub)
@@ -162,38 +166,35 @@ def subtree(fileholder, work, folders, floor):
     for number in range(folders):
         os.mkdir(os.path.join(sub, f"tmp{number:05}"))
     subprocess.run(["chmod", "-R", "a+rwx", base], check=True)
-    process = start(NOBODY + [fileholder], os.path.join(base, "big/*/tmp*/x"))
-    deadline = time.monotonic() + 30
-    while (watches_of(process.pid) or 0) < folders + 2 and time.monotonic() < deadline:
-        time.sleep(0.05)
-    time.sleep(2)
-    got = {"CPU before": cpu_ratio(process.pid, floor, 5)}
-    os.rename(sub, os.path.join(base, "away/sub"))
-    got["longest busy run when they left"] = f"{longest_busy(process.pid, 1)} ms"
-    os.rename(os.path.join(base, "away/sub"), sub)
-    came_back = time.monotonic()
-    while (watches_of(process.pid) or 0) < folders + 2 and time.monotonic() - came_back < 10:
-        time.sleep(0.01)
-    got["all watched again after"] = milliseconds(time.monotonic() - came_back)
-    time.sleep(max(0.0, 1 - (time.monotonic() - came_back)))
-    time.sleep(30)  # the new folders' first listings, paid from the credit
-    got["CPU 30 s after they came back"] = cpu_ratio(process.pid, floor, 5)
-    stop(process)
-    # A file made 1 s after the subtree came back.
-    shutil.rmtree(os.path.join(base, "big"))
-    os.makedirs(sub)
-    for number in range(folders):
-        os.mkdir(os.path.join(sub, f"tmp{number:05}"))
-    os.rename(sub, os.path.join(base, "away/sub"))
-    subprocess.run(["chmod", "-R", "a+rwx", base], check=True)
-    process = start(NOBODY + [fileholder], os.path.join(base, "big/*/tmp*/x"))
-    time.sleep(1)
-    os.rename(os.path.join(base, "away/sub"), sub)
-    time.sleep(1)
-    with open(os.path.join(sub, f"tmp{folders // 2:05}", "x"), "w"):
-        pass
-    got["a file made 1 s after it came back, held after"] = milliseconds(held_within(process, 5))
-    stop(process)
+    got = {}
+    for run in ("file", "cpu"):
+        process = start(NOBODY + [fileholder], os.path.join(base, "big/*/tmp*/x"))
+        deadline = time.monotonic() + 30
+        while (watches_of(process.pid) or 0) < folders + 2 and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(2)
+        if run == "cpu":
+            got["CPU before"] = cpu_ratio(process.pid, floor, 5)
+        os.rename(sub, os.path.join(base, "away/sub"))
+        busy = longest_busy(process.pid, 1)
+        os.rename(os.path.join(base, "away/sub"), sub)
+        came_back = time.monotonic()
+        while (watches_of(process.pid) or 0) < folders + 2 and time.monotonic() - came_back < 10:
+            time.sleep(0.01)
+        back = time.monotonic() - came_back
+        if run == "file":
+            got["longest busy run when they left"] = f"{busy} ms"
+            got["all watched again after"] = milliseconds(back)
+            time.sleep(max(0.0, 1 - (time.monotonic() - came_back)))
+            file = os.path.join(sub, f"tmp{folders // 2:05}", "x")
+            with open(file, "w"):
+                pass
+            got["a file made 1 s after it came back, held after"] = milliseconds(held_within(process, 5))
+            os.unlink(file)
+        else:
+            time.sleep(30)
+            got["CPU 30 s after it came back"] = cpu_ratio(process.pid, floor, 5)
+        stop(process)
     shutil.rmtree(base)
     return got
 
@@ -227,7 +228,10 @@ def main():
     parser.add_argument("--fileholder", action="append", required=True)
     parser.add_argument("--trials", type=int, default=20)
     parser.add_argument("--folders", type=int, default=10000)
+    parser.add_argument("--only", choices=("chains", "subtree", "watches"),
+                        help="measure only the chains (and tar -x), the subtree or the watches")
     options = parser.parse_args()
+    wanted = {options.only} if options.only else {"chains", "subtree", "watches"}
     floor_binary = os.path.join(tempfile.mkdtemp(), "sleep_floor")
     subprocess.run(["gcc", "-O2", "-o", floor_binary, os.path.join(HERE, "sleep_floor.c")], check=True)
     floor = subprocess.Popen([floor_binary], stdout=subprocess.DEVNULL)
@@ -238,15 +242,18 @@ def main():
             reachable = os.path.join(work, "fileholder")
             shutil.copy(fileholder, reachable)
             print(f"## {fileholder}")
-            for depth in (2, 4, 6):
-                print(f"chain of {depth} new folders, file lives 2 ms: "
-                      f"{chains(reachable, work, options.trials, depth)} of {options.trials}")
-            print(f"tar -x into mktemp -d, then rm -rf: {unpacked(reachable, work, options.trials)} "
-                  f"of {options.trials}")
-            for key, value in subtree(reachable, work, options.folders, floor).items():
-                print(f"subtree of {options.folders} folders, {key}: {value}")
-            for key, value in without_watches(reachable, work, options.folders, floor).items():
-                print(f"{options.folders} folders, watches for 200, {key}: {value}")
+            if "chains" in wanted:
+                for depth in (2, 4, 6):
+                    print(f"chain of {depth} new folders, file lives 2 ms: "
+                          f"{chains(reachable, work, options.trials, depth)} of {options.trials}")
+                print(f"tar -x into mktemp -d, then rm -rf: "
+                      f"{unpacked(reachable, work, options.trials)} of {options.trials}")
+            if "subtree" in wanted:
+                for key, value in subtree(reachable, work, options.folders, floor).items():
+                    print(f"subtree of {options.folders} folders, {key}: {value}")
+            if "watches" in wanted:
+                for key, value in without_watches(reachable, work, options.folders, floor).items():
+                    print(f"{options.folders} folders, watches for 200, {key}: {value}")
             shutil.rmtree(work)
     finally:
         stop(floor)
