@@ -145,6 +145,18 @@ bool apply(folder_tree &tree, const name_components &name, bool pattern, const i
 
 } // namespace
 
+bool apply_events(folder_tree &tree, const name_components &name, bool pattern, const char *buffer,
+                  std::size_t size, event_reports &reports)
+{
+    bool relevant = false;
+    for (std::size_t offset = 0; offset + sizeof(inotify_event) <= size;) {
+        const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+        offset += sizeof(inotify_event) + event->len;
+        relevant = apply(tree, name, pattern, *event, reports) || relevant;
+    }
+    return relevant;
+}
+
 bool read_events(folder_tree &tree, const name_components &name, bool pattern,
                  event_reports &reports)
 {
@@ -159,11 +171,8 @@ bool read_events(folder_tree &tree, const name_components &name, bool pattern,
         if (got <= 0) {
             break; // empty, or no longer readable
         }
-        for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
-            const auto *event = reinterpret_cast<const inotify_event *>(events + offset);
-            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            relevant = apply(tree, name, pattern, *event, reports) || relevant;
-        }
+        const auto size = static_cast<std::size_t>(got);
+        relevant = apply_events(tree, name, pattern, events, size, reports) || relevant;
     }
     return relevant;
 }

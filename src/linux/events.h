@@ -35,4 +35,11 @@ struct event_reports {
 bool read_events(folder_tree &tree, const name_components &name, bool pattern,
                  event_reports &reports);
 
+// Applies the events of one read, size bytes of whole events in buffer
+// (aligned as an inotify_event), as read_events does with each read: apart,
+// so that the events' effects are tried on buffers made by hand. True as
+// for read_events.
+bool apply_events(folder_tree &tree, const name_components &name, bool pattern, const char *buffer,
+                  std::size_t size, event_reports &reports);
+
 #endif
