@@ -18,7 +18,7 @@ namespace
 // One event as the kernel would queue it: about the folder of the tree at
 // folder (null: no folder, "?": a watch that no folder has), and an entry
 // of it where name is not empty.
-struct event_spec {
+struct made_event {
     const char *folder;
     std::uint32_t mask;
     std::string name;
@@ -44,10 +44,10 @@ int watch_named(const folder_tree &tree, const char *folder)
 
 // The events as one read gives them, each name padded with NULs to whole
 // records as the kernel pads it, each naming the watch that its folder has.
-std::vector<char> event_buffer(const folder_tree &tree, const std::vector<event_spec> &events)
+std::vector<char> event_buffer(const folder_tree &tree, const std::vector<made_event> &events)
 {
     std::vector<char> bytes;
-    for (const event_spec &e : events) {
+    for (const made_event &e : events) {
         inotify_event head{};
         head.wd = watch_named(tree, e.folder);
         head.mask = e.mask;
@@ -84,9 +84,9 @@ std::vector<std::string> reported(const folder_tree &tree, const name_components
 }
 
 // count creations in folder of the files f0.tmp, f1.tmp...
-std::vector<event_spec> made_files(const char *folder, std::size_t count)
+std::vector<made_event> made_files(const char *folder, std::size_t count)
 {
-    std::vector<event_spec> events;
+    std::vector<made_event> events;
     for (std::size_t i = 0; i < count; ++i) {
         events.push_back({folder, IN_CREATE, "f" + std::to_string(i) + ".tmp"});
     }
@@ -102,7 +102,7 @@ std::vector<std::string> made_paths(const char *folder, std::size_t count)
     return paths;
 }
 
-std::vector<event_spec> with(std::vector<event_spec> events, const event_spec &more)
+std::vector<made_event> with(std::vector<made_event> events, const made_event &more)
 {
     events.push_back(more);
     return events;
@@ -114,12 +114,12 @@ struct event_row {
     std::vector<const char *> made;  // before the tree is made
     std::vector<entry_below> known;  // added below the top
     std::vector<const char *> later; // changes made once the tree is, before the events
-    std::vector<event_spec> events;
+    std::vector<made_event> events;
     bool relevant;
     std::vector<std::string> reports;
     std::vector<std::string> folders;     // the tree's after the events
     std::vector<std::string> unlisted;    // of them, those to be listed, all listed before
-    std::vector<event_spec> earlier = {}; // read before, their reports held still
+    std::vector<made_event> earlier = {}; // read before, their reports held still
 };
 
 TEST(events, one_reads_events_become_reports_and_changes_of_the_tree)
@@ -659,7 +659,7 @@ TEST(events, one_reads_events_become_reports_and_changes_of_the_tree)
         // (a link below a folder to it shares the folder's watch, and leaves
         // it to be removed again, in vain).
         std::vector<int> told_gone;
-        for (const event_spec &e : r.events) {
+        for (const made_event &e : r.events) {
             const int watch = watch_named(tree, e.folder);
             std::size_t holders = 0;
             for (std::size_t i = 0; i < tree.count; ++i) {
