@@ -1,9 +1,12 @@
 #include "open_marks.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/fanotify.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace
@@ -23,7 +26,7 @@ constexpr std::uint64_t opens = FAN_OPEN | FAN_EVENT_ON_CHILD;
 // the kernel opens each event's file for it, and a session leader without
 // a controlling terminal takes the first terminal it opens without
 // O_NOCTTY, which the events' files cannot be given.
-bool could_take_a_terminal()
+bool leads_without_a_terminal()
 {
     if (getsid(0) != getpid()) {
         return false;
@@ -50,9 +53,7 @@ bool start(open_marks &marks)
         return !marks.refused;
     }
     marks.refused = true;
-    if (could_take_a_terminal()) {
-        return false;
-    }
+    marks.leader_without_terminal = leads_without_a_terminal();
     // The events' descriptors: read-only, never blocking (a FIFO without a
     // writer opens at once, as the attempts' own opens do), never inherited.
     const unsigned event_flags = O_RDONLY | O_LARGEFILE | O_NONBLOCK | O_CLOEXEC;
@@ -93,6 +94,22 @@ bool mark_folder(open_marks &marks, const char *path)
 bool mark_mount(open_marks &marks, const char *path)
 {
     return mark(marks, FAN_MARK_MOUNT, path);
+}
+
+void give_back_terminal(int descriptor)
+{
+    const pid_t session = getsid(0);
+    if (tcgetsid(descriptor) != session) {
+        return; // not a terminal, or not this session's
+    }
+    struct sigaction ignored {
+    };
+    ignored.sa_handler = SIG_IGN;
+    struct sigaction previous {
+    };
+    (void)sigaction(SIGHUP, &ignored, &previous);
+    (void)ioctl(descriptor, TIOCNOTTY);
+    (void)sigaction(SIGHUP, &previous, nullptr);
 }
 
 void unmark_all(open_marks &marks)

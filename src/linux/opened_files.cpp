@@ -62,6 +62,9 @@ std::size_t name_of(int descriptor, char *link, std::size_t room)
 void look_at(const folder_tree &tree, const name_components &name, int descriptor,
              candidate_list &found)
 {
+    if (tree.marks.leader_without_terminal) {
+        give_back_terminal(descriptor);
+    }
     // A path and the kernel's mark after it.
     char link[PATH_MAX + sizeof " (deleted)"];
     const std::size_t size = name_of(descriptor, link, sizeof link);

@@ -370,28 +370,35 @@ class HandedOver(Holding):
         self.expect_output(run, start_line("d/x.tmp") + DONE)
         self.assertIsNotNone(run.fd_of(self.path("d/x.tmp")))
 
-    def test_a_session_leader_without_a_terminal_does_without(self):
+    def test_a_session_leader_takes_no_terminal(self):
         """A session leader without a terminal takes the first it opens as its
         own, and the kernel opens each marked folder's files for it, a
-        terminal made there too: such a process does without the marks. One
-        with a terminal of its own takes no other."""
-        for label, options, marked in [("leader_without_terminal", dict(launcher=("setsid",)), False),
-                                       ("leader_with_terminal", dict(stdin="pty"), True)]:
+        terminal made there too: such a terminal is given back at once. One
+        with a terminal of its own takes no other. Both use the marks."""
+        for label, options in [("leader_without_terminal", dict(launcher=("setsid",))),
+                               ("leader_with_terminal", dict(stdin="pty"))]:
             with self.subTest(label):
                 self.setUp()
                 self.launcher = options.pop("launcher", ())
-                self.newline = b"\r\n" if marked else b"\n"
-                os.mkdir(self.path("d"))
-                run = self.run_fileholder(["d/x.tmp"], **options)
+                self.newline = b"\r\n" if "stdin" in options else b"\n"
+                run = self.run_fileholder(["/dev/pts/never"], **options)
                 deadline = time.monotonic() + PATIENCE
                 while os.getsid(run.pid) != run.pid and time.monotonic() < deadline:
                     time.sleep(0.01)  # setsid forks when it leads a group
                 self.assertEqual(os.getsid(run.pid), run.pid)
-                self.expect_output(run, start_line("d/x.tmp"))
+                self.expect_output(run, start_line("/dev/pts/never"))
+                had = terminal_number(run.pid)
                 time.sleep(0.05)
-                self.assertEqual("anon_inode:[fanotify]" in run.held_paths().values(), marked,
-                                 run.held_paths())
-                self.assertEqual(terminal_number(run.pid) != 0, marked)
+                self.assertIn("anon_inode:[fanotify]", run.held_paths().values())
+                master, slave = os.openpty()
+                self.addCleanup(os.close, master)
+                self.addCleanup(os.close, slave)
+                # Opened by its path too: openpty may open it through the master.
+                os.close(os.open(os.ttyname(slave), os.O_RDWR | os.O_NOCTTY))
+                time.sleep(0.1)
+                self.assertTrue(run.alive())
+                self.assertEqual(terminal_number(run.pid), had, "its terminal changed")
+                self.assertEqual(had != 0, "stdin" in options)
 
 
 class PromptPath(Holding):
