@@ -19,6 +19,12 @@ bool may_wake_early(std::int64_t level, std::int64_t cost, bool found_folder, st
     return level >= cost || (found_folder && level - cost >= -owed * cost);
 }
 
+std::int64_t storm_rest(std::int64_t least, unsigned storms)
+{
+    constexpr unsigned most_doublings = 3;
+    return least << std::min(storms > 0 ? storms - 1 : 0U, most_doublings);
+}
+
 bool relisting_due(std::int64_t since, std::int64_t cost, std::int64_t least, std::int64_t share)
 {
     return since >= least && since >= cost * share;

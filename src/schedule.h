@@ -30,6 +30,13 @@ bool may_list(std::int64_t credit, bool first_listing, std::int64_t held);
 // credit is paid back before the budget pays again.
 bool may_wake_early(std::int64_t level, std::int64_t cost, bool found_folder, std::int64_t owed);
 
+// How long marks taken off for a storm stay off, at the least, where this
+// is the storms-th storm in a row (an on-period that the storm ended soon):
+// least for the first, doubled for each one more, up to eight times least.
+// A storm that lasts is then looked into rarely, and one that has passed
+// is noticed within that time.
+std::int64_t storm_rest(std::int64_t least, unsigned storms);
+
 // Whether a listing that costs cost is due again, since after the last:
 // after least at the least, and so that such listings take 1 / share of the
 // time at most.

@@ -184,6 +184,21 @@ TEST(schedule, a_chain_of_new_folders_is_followed_as_it_comes)
     }
 }
 
+TEST(schedule, marks_rest_longer_while_storms_follow_one_another)
+{
+    struct row {
+        unsigned storms;
+        std::int64_t rest;
+    };
+    const row rows[] = {
+        {0, 800 * ms},  {1, 800 * ms},  {2, 1600 * ms},
+        {3, 3200 * ms}, {4, 6400 * ms}, {9, 6400 * ms},
+    };
+    for (const row &r : rows) {
+        EXPECT_EQ(storm_rest(800 * ms, r.storms), r.rest) << r.storms;
+    }
+}
+
 TEST(schedule, next_attempt_waits_the_share_of_the_shortest_cost)
 {
     const std::int64_t costs[] = {9, 4, 30, 7};

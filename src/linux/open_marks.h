@@ -23,6 +23,8 @@ struct open_marks {
     bool leader_without_terminal = false;
     std::int64_t credit_ns = 0;   // for reading the opens, see opened_files.h
     std::int64_t credit_time = 0; // when the credit was last topped up
+    std::int64_t since = 0;       // when the marks were last put on, or taken off
+    unsigned storms = 0;          // storms in a row that took them off
 };
 
 // Marks the folder at path for the opens of its files; the group is made at

@@ -142,11 +142,14 @@ bool marks_back(folder_tree &tree, const name_components &name)
     if (!marks.off || marks.instance < 0) {
         return false;
     }
-    refill(marks, now_ns());
-    if (marks.credit_ns < opens_credit_held_ns) {
+    const std::int64_t now = now_ns();
+    refill(marks, now);
+    if (marks.credit_ns < opens_credit_held_ns ||
+        now - marks.since < storm_rest(storm_rest_ns, marks.storms)) {
         return false;
     }
     marks.off = false;
+    marks.since = now;
     mark_for_opens(tree, name);
     return true;
 }
@@ -168,6 +171,9 @@ bool take_opened(folder_tree &tree, const name_components &name, candidate_list 
         // still read.
         unmark_all(marks);
         marks.off = true;
+        const std::int64_t now = now_ns();
+        marks.storms = now - marks.since < storm_passed_ns ? marks.storms + 1 : 1;
+        marks.since = now;
         for (int reads = 0; reads < most_reads && read_once(tree, name, found, lost); ++reads) {
         }
     }

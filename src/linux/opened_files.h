@@ -16,10 +16,14 @@
 // at its name. Reading them is paid from a credit that refills at a four
 // hundredth of the time and holds 2 ms: while other files' opens come
 // faster than that pays for, the marks are taken off, and put back once the
-// credit is whole again; the folders are then listed, as opens went unseen.
-// Meanwhile the waiting catches what it catches without them.
+// credit is whole again, after 0.8 s at the least, and up to eight times that
+// while storms follow one another; the folders are then listed, as opens
+// went unseen. Meanwhile the waiting catches what it catches without them.
 constexpr std::int64_t opens_share = 400;
 constexpr std::int64_t opens_credit_held_ns = 2 * one_millisecond_ns;
+constexpr std::int64_t storm_rest_ns = 800 * one_millisecond_ns;
+// Marks that stay on this long have seen a storm pass.
+constexpr std::int64_t storm_passed_ns = one_second_ns;
 
 // Puts the marks back once the credit is whole again after a storm; true
 // when it did: opens went unseen meanwhile.
