@@ -35,26 +35,29 @@ void write_all(const char *bytes, std::size_t size)
     }
 }
 
-// One attempt on a plain name: the file that the kernel handed over, where
-// an open of it came, else an open of the name.
+// One attempt on a plain name: an open of the name, and where it fails, the
+// file that the kernel handed over, where an open of it came. The name
+// first: when it opens, the queue's other files need no look.
 std::FILE *try_name(waiting &state, bool &out_of_descriptors)
 {
-    if (state.pause.opens_due) {
-        (void)take_opened(state.tree, state.name, state.trying);
-        if (state.trying.count > 0) {
-            // Each is the file at the name as it was looked at; the first will do.
-            const int descriptor = state.trying.items[0].descriptor;
-            state.trying.items[0].descriptor = -1;
-            clear_candidates(state.trying);
-            if (std::FILE *file = stream_of(descriptor)) {
-                return file;
-            }
-        }
-    }
     int error = 0;
     const int descriptor = open_file(state.name.name, error);
     out_of_descriptors = error == EMFILE || error == ENFILE;
-    return descriptor >= 0 ? stream_of(descriptor) : nullptr;
+    if (descriptor >= 0) {
+        return stream_of(descriptor);
+    }
+    if (!state.pause.opens_due || out_of_descriptors) {
+        return nullptr;
+    }
+    (void)take_opened(state.tree, state.name, state.trying);
+    if (state.trying.count == 0) {
+        return nullptr;
+    }
+    // Each is the file at the name as it was looked at; the first will do.
+    const int handed_over = state.trying.items[0].descriptor;
+    state.trying.items[0].descriptor = -1;
+    clear_candidates(state.trying);
+    return stream_of(handed_over);
 }
 
 // Gives up what only speeds the waiting up, for the attempts' descriptors:

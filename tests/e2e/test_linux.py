@@ -614,6 +614,9 @@ class SystemCalls(Case):
                 os.makedirs(self.path("sub/node"))
                 os.chmod(self.path("sub"), 0o777)
                 time.sleep(0.3)
+                with open(self.path("sub/other"), "wb"):  # an open of another file there
+                    pass
+                time.sleep(0.1)
                 os.rmdir(self.path("sub/node"))
                 self.make_file("sub/node")
                 self.expect_output(run, start_line("sub/node") + DONE)
@@ -651,6 +654,8 @@ class SystemCalls(Case):
                       r"([12]), \{tv_sec=0, tv_nsec=(\d+)\}")
     REST = re.compile(r"ppoll\(|read\(\d+, |clock_nanosleep\(CLOCK_MONOTONIC, TIMER_ABSTIME")
     # The group for the opens in sub, once sub exists, and its mark on sub.
+    # A file the kernel handed over: closed, or looked at and held.
+    HANDED = re.compile(r'(?:close|newfstatat)\((\d+)(?:, "")?')
     # An ordinary user is refused the group, once.
     MARKS = re.compile(r"fanotify_init\(FAN_CLASS_NOTIF\|FAN_CLOEXEC\|FAN_NONBLOCK.*, "
                        r"O_RDONLY\|O_NONBLOCK(?:\|O_LARGEFILE)?\|O_CLOEXEC\) = (\d+|-1 EPERM .*)$"
@@ -677,11 +682,8 @@ class SystemCalls(Case):
         self.assertRegex(polling[0], self.ATTEMPT, "the first attempt must not wait")
         plain = watched = whole = opened_folders = queue_reads = 0
         watch_results, instance, group, refused, i = [], None, None, False, 0
-        while True:
-            # As root, the opens queued are read before the attempt.
-            while group and polling[i].startswith(f"read({group}, "):
-                queue_reads += 1
-                i += 1
+        held_fd = None
+        while held_fd is None:
             match = self.ATTEMPT.match(polling[i])
             self.assertIsNotNone(match, polling[i])
             fd = match.group(1)
@@ -694,6 +696,19 @@ class SystemCalls(Case):
             else:
                 self.assertIn("S_IFREG", polling[i + 1])
                 held_fd, rest = fd, polling[i + 2:]
+                break
+            # As root, the opens queued are read once the name did not open:
+            # each file is closed at once, or held where it is the name's.
+            while group and polling[i].startswith(f"read({group}, "):
+                queue_reads += 1
+                i += 1
+                while (handed := self.HANDED.match(polling[i])):
+                    if polling[i].startswith("newfstatat("):
+                        self.assertIn("S_IFREG", polling[i])
+                        held_fd, rest = handed.group(1), polling[i + 1:]
+                        break
+                    i += 1
+            if held_fd is not None:
                 break
             # The pause: set the watch up if there is none, then wait on it,
             # or sleep the millisecond where there is no watch.
