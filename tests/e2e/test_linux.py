@@ -270,6 +270,12 @@ class HandedOver(Holding):
     ]
     TRIALS = 20
 
+    def private_mount(self, folder):
+        """A file system of its own at folder: a folder pattern's mark is on
+        the mount, and the other tests' opens on this one would be a storm."""
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", folder], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", folder], check=False)
+
     def held_descriptor(self, run, made):
         """The descriptor that holds the deleted file made, as its link shows."""
         target = os.path.realpath(self.path(made)) + " (deleted)"
@@ -290,6 +296,8 @@ class HandedOver(Holding):
                 with self.subTest(label, trial=n):
                     self.setUp()
                     os.mkdir(self.path("d"))
+                    if label == "folder_pattern":
+                        self.private_mount(self.path("d"))
                     run = self.run_fileholder([name])
                     self.expect_output(run, start_line(name))
                     time.sleep(0.05)
