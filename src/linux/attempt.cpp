@@ -310,6 +310,22 @@ std::FILE *try_candidates(waiting &state, const char *&held, attempt_state &atte
     return file;
 }
 
+// Where nothing that the watches and listings found opened, the files
+// that the kernel handed over, in name order, each through its descriptor:
+// they add files that left before an open of their name could come, and a
+// file still there is found as before. Where opens went unseen, every
+// folder is listed.
+std::FILE *try_handed_over(waiting &state, const char *&held, attempt_state &attempt)
+{
+    if (!state.pause.opens_due) {
+        return nullptr;
+    }
+    if (take_opened(state.tree, state.name, state.trying)) {
+        mark_all_unlisted(state.tree);
+    }
+    return state.trying.count == 0 ? nullptr : try_candidates(state, held, attempt);
+}
+
 } // namespace
 
 std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descriptors)
@@ -322,11 +338,6 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
         (void)set_top(state.tree, state.name);
     }
     take_reports(state, false);
-    // The files that the kernel handed over join the others, each with its
-    // descriptor; where opens went unseen, every folder is listed.
-    if (state.pause.opens_due && take_opened(state.tree, state.name, state.trying)) {
-        mark_all_unlisted(state.tree);
-    }
     const bool walking = !state.walked;
     list_due(state, attempt);
     state.walked = true;
@@ -341,6 +352,9 @@ std::FILE *try_pattern(waiting &state, const char *&held, bool &out_of_descripto
     }
     std::FILE *file = attempt.out_of_descriptors ? nullptr : try_candidates(state, held, attempt);
     state.credit_ns -= nanoseconds_between(start, monotonic_now());
+    if (file == nullptr && !attempt.out_of_descriptors) {
+        file = try_handed_over(state, held, attempt);
+    }
     if (walking) {
         // The first attempt lists and tries all that the name reaches at the
         // start: that is what starting costs, and it leaves no debt to hold
