@@ -43,9 +43,8 @@ int leader_gives_back(const row &r)
             (void)unlockpt(master);
             descriptor = open(ptsname(master), O_RDONLY | (r.no_ctty ? O_NOCTTY : 0));
         } else {
-            int ends[2];
-            (void)pipe(ends);
-            descriptor = ends[0];
+            int ends[2] = {-1, -1};
+            descriptor = pipe(ends) == 0 ? ends[0] : -1;
         }
         int seen = tcgetsid(descriptor) == getsid(0) ? took_it : 0;
         give_back_terminal(descriptor);

@@ -51,7 +51,7 @@ class scratch_folder
     ~scratch_folder()
     {
         if (before_ >= 0) {
-            (void)fchdir(before_);
+            EXPECT_EQ(fchdir(before_), 0) << std::strerror(errno);
             (void)close(before_);
         }
         remove_all(path_);
