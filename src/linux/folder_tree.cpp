@@ -156,8 +156,12 @@ void mark_folder_for_opens(folder_tree &tree, const name_components &name, int i
 
 void mark_for_opens(folder_tree &tree, const name_components &name)
 {
+    // The top first: its mount's mark spares the marks of the folders on it.
+    if (tree.top >= 0) {
+        mark_folder_for_opens(tree, name, tree.top);
+    }
     for (std::size_t i = 0; i < tree.count; ++i) {
-        if (tree.folders[i].in_use) {
+        if (tree.folders[i].in_use && static_cast<int>(i) != tree.top) {
             mark_folder_for_opens(tree, name, static_cast<int>(i));
         }
     }

@@ -6,6 +6,7 @@
 #include <sys/fanotify.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,6 +75,19 @@ bool start(open_marks &marks)
     return true;
 }
 
+// The mount the folder at path is reached through, 0 where the kernel does
+// not tell. A bind mount is a mount of its own, as it is to a mount's mark.
+std::uint64_t mount_of(const char *path)
+{
+    struct statx status {
+    };
+    if (statx(AT_FDCWD, path, 0, STATX_MNT_ID, &status) != 0 ||
+        (status.stx_mask & STATX_MNT_ID) == 0) {
+        return 0;
+    }
+    return status.stx_mnt_id;
+}
+
 bool mark(open_marks &marks, unsigned how, const char *path)
 {
     if (marks.off || !start(marks) ||
@@ -88,12 +102,19 @@ bool mark(open_marks &marks, unsigned how, const char *path)
 
 bool mark_folder(open_marks &marks, const char *path)
 {
+    if (marks.mount_id != 0 && !marks.off && mount_of(path) == marks.mount_id) {
+        return true;
+    }
     return mark(marks, FAN_MARK_ONLYDIR, path);
 }
 
 bool mark_mount(open_marks &marks, const char *path)
 {
-    return mark(marks, FAN_MARK_MOUNT, path);
+    if (!mark(marks, FAN_MARK_MOUNT, path)) {
+        return false;
+    }
+    marks.mount_id = mount_of(path);
+    return true;
 }
 
 void give_back_terminal(int descriptor)
@@ -119,6 +140,7 @@ void unmark_all(open_marks &marks)
         (void)fanotify_mark(marks.instance, FAN_MARK_FLUSH | FAN_MARK_MOUNT, 0, AT_FDCWD, nullptr);
     }
     marks.marked = 0;
+    marks.mount_id = 0;
 }
 
 void close_marks(open_marks &marks)
@@ -128,4 +150,5 @@ void close_marks(open_marks &marks)
         marks.instance = -1;
     }
     marks.marked = 0;
+    marks.mount_id = 0;
 }

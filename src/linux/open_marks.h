@@ -17,6 +17,7 @@ struct open_marks {
     bool reports_errors = false; // an event whose file could not be opened says so
     bool off = false;            // taken off while other files' opens storm
     std::size_t marked = 0;      // marks made since they were last all taken off
+    std::uint64_t mount_id = 0;  // the marked mount's (statx), 0 when none is
     // A session leader without a terminal takes the first terminal it opens
     // as its own, and the events' files are opened for it without O_NOCTTY:
     // each is then given back at once (see give_back_terminal).
@@ -28,8 +29,9 @@ struct open_marks {
 };
 
 // Marks the folder at path for the opens of its files; the group is made at
-// the first mark. False where marks cannot be used (no privilege, a file
-// system that refuses them, no descriptors to spare) or are off.
+// the first mark. A folder of the marked mount needs no mark of its own.
+// False where marks cannot be used (no privilege, a file system that
+// refuses them, no descriptors to spare) or are off.
 bool mark_folder(open_marks &marks, const char *path);
 
 // Marks the whole mount that holds the folder at path, for the opens of
