@@ -647,8 +647,7 @@ TEST(events, one_reads_events_become_reports_and_changes_of_the_tree)
         make_changes(r.made);
         const name_components name = split_name(r.name, 0, "/");
         folder_tree tree = make_tree(name);
-        ASSERT_TRUE(set_top(tree, name)) << r.about;
-        add_entries(tree, name, r.known);
+        ASSERT_TRUE(set_up_tree(tree, name, r.known)) << r.about;
         list_all(tree);
         make_changes(r.later);
         event_reports reports;
@@ -775,8 +774,7 @@ TEST(events, read_events_reads_the_kernels_events_until_none_is_left)
         make_changes(r.made);
         const name_components name = split_name(r.name, 0, "/");
         folder_tree tree = make_tree(name);
-        ASSERT_TRUE(set_top(tree, name)) << r.about;
-        add_entries(tree, name, r.known);
+        ASSERT_TRUE(set_up_tree(tree, name, r.known)) << r.about;
         list_all(tree);
         for (const std::string &change : r.changes) {
             make_change(change);

@@ -172,8 +172,7 @@ TEST(folder_tree, set_top_follows_the_folders_of_the_fixed_start_as_they_come_an
         make_changes(r.made);
         const name_components name = split_name(r.name, 0, "/");
         folder_tree tree = make_tree(name);
-        ASSERT_TRUE(set_top(tree, name)) << r.about;
-        add_entries(tree, name, r.known);
+        ASSERT_TRUE(set_up_tree(tree, name, r.known)) << r.about;
         std::size_t number = 0;
         for (const step &s : r.steps) {
             const std::string about = std::string(r.about) + ", step " + std::to_string(++number);
@@ -236,8 +235,7 @@ TEST(folder_tree, add_child_makes_a_watched_folder_of_a_folder_entry_only)
         if (r.given_up) {
             (void)give_up_watches(tree);
         }
-        ASSERT_TRUE(set_top(tree, name)) << r.about;
-        add_entries(tree, name, r.known);
+        ASSERT_TRUE(set_up_tree(tree, name, r.known)) << r.about;
         list_all(tree);
         const int parent = find_folder(tree, r.parent);
         ASSERT_GE(parent, 0) << r.about;
@@ -359,14 +357,14 @@ TEST(folder_tree, drop_folder_forgets_a_folder_and_all_below_it)
                       "a/l->s1", "a/n1/", "a/n2/", "a/n3/", "a/n4/", "a/n5/", "a/n6/", "a/n7/"});
         const name_components name = split_name("a/*/*/x", 0, "/");
         folder_tree tree = make_tree(name);
-        ASSERT_TRUE(set_top(tree, name)) << r.about;
-        add_entries(tree, name,
-                    {{"a", "s1"},
-                     {"a/s1", "t1"},
-                     {"a/s1", "t2"},
-                     {"a/s1", "t3"},
-                     {"a", "s2"},
-                     {"a/s2", "t1"}});
+        ASSERT_TRUE(set_up_tree(tree, name,
+                                {{"a", "s1"},
+                                 {"a/s1", "t1"},
+                                 {"a/s1", "t2"},
+                                 {"a/s1", "t3"},
+                                 {"a", "s2"},
+                                 {"a/s2", "t1"}}))
+            << r.about;
         add_entries(tree, name, r.more);
         check_tree(tree, r.about);
         // What goes: the folder and those whose path continues it.

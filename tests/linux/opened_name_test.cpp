@@ -45,13 +45,13 @@ const awaited_case cases[] = {
     {"d/x.tmp", 1, "d", "/w/d", "/w/d/sub/x.tmp", nullptr},
     {"d/x.tmp", 1, "d", "/w/d", "/w/dd/x.tmp", nullptr}, // a folder named alike
     {"d/x.tmp", 1, "d", "/w/d", "/w/d/x.tmpz", nullptr},
-    {"d//x.tmp", 1, "d", "/w/d", "/w/d/x.tmp", "d//x.tmp"}, // separators as given
+    {"d//x.tmp", 1, "d", "/w/d", "/w/d/x.tmp", "d//x.tmp"},           // separators as given
     {"./l/x.tmp", 2, "./l", "/w/real", "/w/real/x.tmp", "./l/x.tmp"}, // l: a link
     // A pattern in the last component.
     {"d/x*.tmp", 1, "d", "/w/d", "/w/d/x1.tmp", "d/x1.tmp"},
     {"d/*.tmp", 1, "d", "/w/d", "/w/d/.x1.tmp", nullptr}, // a leading dot by a dot only
     {"d/*.tmp", 1, "d", "/w/d", "/w/d/x\n.tmp", nullptr}, // never a line feed
-    {"x?.tmp", 0, ".", "/w", "/w/x1.tmp", "x1.tmp"},        // in the current folder
+    {"x?.tmp", 0, ".", "/w", "/w/x1.tmp", "x1.tmp"},      // in the current folder
     {"x?.tmp", 0, ".", "/w", "/w/x12.tmp", nullptr},
     // Wildcard folders, reached from the top.
     {"b/tmp*/p.json", 1, "b", "/w/b", "/w/b/tmp.1/p.json", "b/tmp.1/p.json"},
@@ -63,7 +63,7 @@ const awaited_case cases[] = {
     {"a/b/c*/x", 1, "a", "/w/a", "/w/a/b/c1/x", "a/b/c1/x"}, // b is not there yet
     {"a/b/c*/x", 1, "a", "/w/a", "/w/a/bb/c1/x", nullptr},
     {"a/../c*/x", 0, ".", "/w", "/w/c1/x", nullptr}, // the kernel names no steps up
-    {"/tmp*/x", 0, "/", "/", "/tmp5/x", "/tmp5/x"},       // the root
+    {"/tmp*/x", 0, "/", "/", "/tmp5/x", "/tmp5/x"},  // the root
     {"/tmp*/x", 0, "/", "/", "/tmp5/y", nullptr},
 };
 

@@ -170,6 +170,18 @@ inline void add_entries(folder_tree &tree, const name_components &name,
     }
 }
 
+// The top of name set, and the entries known below it added; false where
+// no top could be set.
+inline bool set_up_tree(folder_tree &tree, const name_components &name,
+                        const std::vector<entry_below> &known)
+{
+    if (!set_top(tree, name)) {
+        return false;
+    }
+    add_entries(tree, name, known);
+    return true;
+}
+
 // As the first attempt leaves them: every folder listed.
 inline void list_all(folder_tree &tree)
 {
