@@ -26,6 +26,7 @@ struct open_marks {
     std::int64_t credit_time = 0; // when the credit was last topped up
     std::int64_t since = 0;       // when the marks were last put on, or taken off
     unsigned storms = 0;          // storms in a row that took them off
+    std::int64_t read_ns = 0;     // spent reading the opens since the last pause
 };
 
 // Marks the folder at path for the opens of its files; the group is made at

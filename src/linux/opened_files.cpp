@@ -180,5 +180,6 @@ bool take_opened(folder_tree &tree, const name_components &name, candidate_list 
     const std::int64_t end = now_ns();
     marks.credit_ns -= end - start;
     marks.credit_time = end;
+    marks.read_ns += end - start;
     return lost;
 }

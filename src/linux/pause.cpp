@@ -4,6 +4,7 @@
 #include "opened_files.h"
 #include "schedule.h"
 
+#include <algorithm>
 #include <poll.h>
 
 namespace
@@ -30,10 +31,20 @@ bool can_wake_early(pause_state &state, const folder_tree &tree, const timespec 
                           early_wake_ups_owed);
 }
 
-void plain_pause()
+void plain_pause(std::int64_t length_ns)
 {
-    const timespec one_millisecond{0, one_millisecond_ns};
-    (void)nanosleep(&one_millisecond, nullptr);
+    const timespec length{0, static_cast<long>(length_ns)};
+    (void)nanosleep(&length, nullptr);
+}
+
+// The pause less the time the attempt spent reading other files' opens,
+// up to half of it: the attempts stay a millisecond apart while opens are
+// read, which the opens' own credit bounds.
+std::int64_t pause_length(open_marks &marks)
+{
+    const std::int64_t read = std::min(marks.read_ns, one_millisecond_ns / 2);
+    marks.read_ns = 0;
+    return one_millisecond_ns - read;
 }
 
 // Plain pauses after which a pattern's events are read, when the budget is
@@ -67,8 +78,9 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
     }
     const bool marked = tree.marks.marked > 0;
     state.opens_due = marked;
+    const std::int64_t length_ns = pause_length(tree.marks);
     if (tree.instance < 0 || tree.watched == 0) {
-        plain_pause();
+        plain_pause(length_ns);
         return;
     }
     timespec now = monotonic_now();
@@ -76,11 +88,11 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
         // The budget is spent: a plain pause. A pattern's events are read
         // at the end of some, which costs no wake-up; a plain name is tried
         // at every attempt anyway.
-        plain_pause();
+        plain_pause(length_ns);
         read_after_pause(tree, name, pattern, reports, state);
         return;
     }
-    const timespec end = after(now, one_millisecond_ns);
+    const timespec end = after(now, length_ns);
     pollfd events[2] = {{tree.instance, POLLIN, 0}, {marked ? tree.marks.instance : -1, POLLIN, 0}};
     bool opened = false;
     for (;;) {
@@ -95,7 +107,7 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
             return; // the millisecond is over
         }
         if (ready < 0) {
-            plain_pause(); // never a spin, whatever went wrong
+            plain_pause(length_ns); // never a spin, whatever went wrong
             return;
         }
         state.budget_ns -= early_wake_up_cost_ns;
