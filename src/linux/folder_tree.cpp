@@ -126,46 +126,7 @@ void forget_folder(folder_tree &tree, int index)
     }
 }
 
-// Whether files are looked up in folders below the top that come and go:
-// a wildcard folder.
-bool folder_pattern(const folder_tree &tree, const name_components &name)
-{
-    return tree.pattern && name.first_wildcard + 1 < name.count;
-}
-
-// Marks folder index for the opens of its files where the file is looked
-// up in it, and where it is the top, the mount that holds it for a name
-// whose folders come and go; the top's own path is then found anew.
-void mark_folder_for_opens(folder_tree &tree, const name_components &name, int index)
-{
-    const folder &marked = tree.folders[index];
-    if (marked.level + 1 == name.count) {
-        (void)mark_folder(tree.marks, marked.path);
-    }
-    if (index != tree.top) {
-        return;
-    }
-    if (folder_pattern(tree, name)) {
-        (void)mark_mount(tree.marks, marked.path);
-    }
-    std::free(tree.top_path);
-    tree.top_path = tree.marks.instance >= 0 ? realpath(marked.path, nullptr) : nullptr;
-}
-
 } // namespace
-
-void mark_for_opens(folder_tree &tree, const name_components &name)
-{
-    // The top first: its mount's mark spares the marks of the folders on it.
-    if (tree.top >= 0) {
-        mark_folder_for_opens(tree, name, tree.top);
-    }
-    for (std::size_t i = 0; i < tree.count; ++i) {
-        if (tree.folders[i].in_use && static_cast<int>(i) != tree.top) {
-            mark_folder_for_opens(tree, name, static_cast<int>(i));
-        }
-    }
-}
 
 const char *separators_before(const name_components &name, std::size_t level, std::size_t &size)
 {

@@ -102,6 +102,11 @@ bool set_top(folder_tree &tree, const name_components &name);
 // One already known is returned as it is.
 int add_child(folder_tree &tree, const name_components &name, int parent, const char *entry);
 
+// Marks folder index for the opens of its files where the file is looked
+// up in it, and where it is the top, the mount that holds it for a name
+// whose folders come and go; the top's own path is then found anew.
+void mark_folder_for_opens(folder_tree &tree, const name_components &name, int index);
+
 // Marks every folder where the file is looked up for the opens of its
 // files, and for a name with wildcard folders the mount of the top, where
 // folders are made and filled faster than each can be marked.
