@@ -113,20 +113,25 @@ while True:
 
 # inotifywait watching the base and every folder below it (-r), the full
 # path of each event matched against the whole pattern, wrapped as above.
+# Its walk gives up ("Couldn't watch BASE") when a file goes between the
+# listing of a folder and the look at it, as under a storm of files in the
+# base; so it is started again until its watches are set, as a user would.
 TREE_INOTIFYWAIT_LOOP = """
 base=${1%/*/*}
-inotifywait -m -r -e create -e moved_to --format %w%f "$base" 2>&1 | {
+until inotifywait -m -r -e create -e moved_to --format %w%f "$base" 2>&1 | {
+    held=
     while read -r f; do
         case $f in
         "Watches established.") echo "- start" ;;
-        $1) exec 3<"$f" && break ;;
+        $1) exec 3<"$f" && held=1 && break ;;
         esac
     done 2>/dev/null
+    [ -n "$held" ] || exit 1
     echo "- opened $f"
     echo "- done"
     sleep infinity &
     wait
-}
+}; do :; done
 """
 
 

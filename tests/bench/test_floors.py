@@ -123,6 +123,31 @@ class Floors(unittest.TestCase):
                 path, content = self.make(made, 200, new_folders)
                 self.assert_held(running, path, content, True)
 
+    def test_inotifywait_tree_loop_starts_under_a_storm(self):
+        """inotifywait -r gives up its walk when a file goes during it: the
+        pipeline starts it again, every time, and still holds the file."""
+        if not shutil.which("inotifywait"):
+            self.skipTest("inotifywait is missing")
+        loop = ["bash", "-c", subjects.TREE_INOTIFYWAIT_LOOP, "inotifywait"]
+        # Files that stay make its walk long enough for most starts to meet
+        # one of the storm's going.
+        for number in range(1000):
+            open(os.path.join(self.work, f"other{number:04}"), "wb").close()
+        storm = subprocess.Popen([subjects.build(self.build, "busy_folder.c"), self.work, "10000"],
+                                 stdout=subprocess.DEVNULL)
+        try:
+            for _ in range(10):
+                self.start(loop, "tmp*/payload.json").stop()
+            running = self.start(loop, "tmp*/payload.json")
+            # It never lists a new folder: the file comes once it is watched.
+            os.mkdir(os.path.join(self.work, "tmpI"))
+            time.sleep(0.5)
+            path, content = self.make("tmpI/payload.json", 200)
+            self.assert_held(running, path, content, True)
+        finally:
+            storm.terminate()
+            storm.wait()
+
     def test_a_catch_is_the_very_file(self):
         """An earlier file at the same path, or a file not held, is no catch."""
         path = os.path.join(self.work, "kept")
