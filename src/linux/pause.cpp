@@ -78,6 +78,11 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
     }
     const bool marked = tree.marks.marked > 0;
     state.opens_due = marked;
+    // A mount's mark sees every open on it, other programs' too: waking for
+    // them would spend the early wake-ups on them, and wake this process
+    // beside whichever program opened, as it goes on to make the file. Its
+    // queue is read at every attempt instead, one read.
+    const bool poll_opens = marked && tree.marks.mount_id == 0;
     const std::int64_t length_ns = pause_length(tree.marks);
     if (tree.instance < 0 || tree.watched == 0) {
         plain_pause(length_ns);
@@ -93,7 +98,8 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
         return;
     }
     const timespec end = after(now, length_ns);
-    pollfd events[2] = {{tree.instance, POLLIN, 0}, {marked ? tree.marks.instance : -1, POLLIN, 0}};
+    pollfd events[2] = {{tree.instance, POLLIN, 0},
+                        {poll_opens ? tree.marks.instance : -1, POLLIN, 0}};
     bool opened = false;
     for (;;) {
         const std::int64_t left = nanoseconds_between(now, end);
@@ -101,9 +107,9 @@ void pause_on_events(folder_tree &tree, const name_components &name, bool patter
             return;
         }
         const timespec timeout{0, static_cast<long>(left)};
-        const int ready = ppoll(events, marked ? 2 : 1, &timeout, nullptr);
+        const int ready = ppoll(events, poll_opens ? 2 : 1, &timeout, nullptr);
         if (ready == 0) {
-            state.opens_due = opened;
+            state.opens_due = poll_opens ? opened : marked;
             return; // the millisecond is over
         }
         if (ready < 0) {

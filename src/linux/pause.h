@@ -33,7 +33,7 @@ struct pause_state {
     timespec budget_time{};          // when the budget was last topped up
     unsigned long folders_known = 0; // the tree's folders made, as the last pause saw it
     // Opens may be queued for the attempt to read: the queue was not seen
-    // empty for the whole pause.
+    // empty for the whole pause, or is a mount's, which no pause waits on.
     bool opens_due = false;
 };
 

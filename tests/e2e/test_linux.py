@@ -313,6 +313,40 @@ class HandedOver(Holding):
                         self.assertEqual(held.read(), content)
                     self.assert_only_the_file(run, fd)
 
+    def test_opens_elsewhere_on_the_mount_wake_nothing(self):
+        """A folder pattern's mark takes in the whole mount: other programs'
+        opens there are read at the attempts, and wake nothing early; the
+        early wake-ups stay for the events that may bring the file."""
+        os.mkdir(self.path("d"))
+        self.private_mount(self.path("d"))
+        os.mkdir(self.path("d/elsewhere"))
+        other = self.path("d/elsewhere/f")
+        open(other, "wb").close()
+        run = self.run_fileholder(["d/tmp*/x.tmp"])
+        self.expect_output(run, start_line("d/tmp*/x.tmp"))
+        time.sleep(0.3)
+
+        def waits_a_second():
+            before = run.status("voluntary_ctxt_switches")
+            time.sleep(1)
+            return run.status("voluntary_ctxt_switches") - before
+
+        quiet = waits_a_second()
+        # About 100 opens a second: within what reading them may cost.
+        opener = subprocess.Popen([sys.executable, "-c", "import os, sys, time\nwhile True:\n"
+                                   "    os.close(os.open(sys.argv[1], os.O_RDONLY))\n    time.sleep(0.01)\n",
+                                   other])
+        self.addCleanup(opener.wait)
+        self.addCleanup(opener.kill)
+        time.sleep(0.2)
+        busy = waits_a_second()
+        self.assertIn("anon_inode:[fanotify]", run.held_paths().values(), "the marks went")
+        self.assertLess(busy, quiet * 1.05, f"{quiet} waits a second while quiet")
+        os.mkdir(self.path("d/tmp.1"))
+        with open(self.path("d/tmp.1/x.tmp"), "wb") as made:
+            made.write(b"made\n")
+        self.expect_output(run, start_line("d/tmp*/x.tmp") + opened_line("d/tmp.1/x.tmp") + DONE)
+
     def test_named_temporary_file_held_by_a_pattern(self):
         os.mkdir(self.path("d"))
         run = self.run_fileholder(["d/tmp*"])
