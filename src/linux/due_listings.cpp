@@ -21,8 +21,9 @@ constexpr std::size_t rotation_steps = 16;
 constexpr std::int64_t backstop_after_ns = 100 * one_millisecond_ns;
 constexpr std::int64_t backstop_share = 1000;
 // A long listing reads the events this often, so that a file that appears
-// meanwhile is opened before it goes; held, it still waits for its turn.
-constexpr std::int64_t events_read_every_ns = one_millisecond_ns / 2;
+// meanwhile and lives some tenths of a millisecond is opened before it
+// goes; held, it still waits for its turn.
+constexpr std::int64_t events_read_every_ns = one_millisecond_ns / 10;
 
 } // namespace
 

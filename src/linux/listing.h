@@ -8,8 +8,10 @@
 // A folder's entries read straight from the kernel, a block at a time, into
 // a buffer kept for the run: small folders are listed at every attempt.
 
-// Room for some hundreds of entries a read.
-constexpr std::size_t listing_buffer_size = 32768;
+// Room for about two hundred entries a read: a read of a large folder then
+// takes well under a tenth of a millisecond, and the events are read
+// between them (see due_listings.h).
+constexpr std::size_t listing_buffer_size = 8192;
 
 struct listing {
     int descriptor = -1;

@@ -206,6 +206,26 @@ class Patterns(Holding):
                 run.stop()
                 os.unlink(self.path("big/mm_b"))
 
+    def test_short_lived_file_made_while_a_large_folder_is_listed(self):
+        """A file that lives some tenths of a millisecond, made while the
+        first listing reads a large folder, is opened before it goes. As an
+        ordinary user: as root its maker's open would hand it over anyway."""
+        os.chmod(self.dir, 0o755)
+        os.mkdir(self.path("big"))
+        for number in range(30000):
+            open(self.path(f"big/f{number:05}"), "wb").close()
+        for trial in range(5):
+            with self.subTest(trial=trial):
+                run = self.run_fileholder(["big/mm*"], user="nobody" if os.geteuid() == 0 else None)
+                self.expect_output(run, start_line("big/mm*"))
+                time.sleep(0.005)  # its watch is set; the listing takes longer
+                with open(self.path("big/mm_b"), "wb") as made:
+                    made.write(b"made\n")
+                time.sleep(0.0003)
+                os.unlink(self.path("big/mm_b"))
+                self.expect_output(run, start_line("big/mm*") + opened_line("big/mm_b") + DONE)
+                run.stop()
+
     def test_known_link_tried_again_where_listing_fails(self):
         # matchL dangles; its folder then cannot be listed (search only).
         # Only trying the known match again finds its target once it appears.
