@@ -60,22 +60,29 @@ void read_after_pause(folder_tree &tree, const name_components &name, bool patte
     }
 }
 
-} // namespace
-
-void pause_on_events(folder_tree &tree, const name_components &name, bool pattern,
-                     event_reports &reports, pause_state &state)
+// What each pause sees to first: the top of the tree now and then, the
+// watches of dropped folders a few at a time, and the marks for opens once
+// a storm of them has passed.
+void look_after_tree(folder_tree &tree, const name_components &name, pause_state &state)
 {
     if (state.pauses++ % pauses_between_checks == 0 && !tree.given_up) {
         tree.out_of_watches = false; // more may be free now
         (void)set_top(tree, name);
     }
-    // The watches of dropped folders go a few at each pause.
     remove_stale_watches(tree, stale_watches_a_pause);
-    // Opens are read at the attempt, at the pauses' rhythm: their files are
-    // held by the events until then. Only a quiet wait tells that none came.
     if (marks_back(tree, name)) {
         mark_all_unlisted(tree); // opens went unseen while the marks were off
     }
+}
+
+} // namespace
+
+void pause_on_events(folder_tree &tree, const name_components &name, bool pattern,
+                     event_reports &reports, pause_state &state)
+{
+    look_after_tree(tree, name, state);
+    // Opens are read at the attempt, at the pauses' rhythm: their files are
+    // held by the events until then. Only a quiet wait tells that none came.
     const bool marked = tree.marks.marked > 0;
     state.opens_due = marked;
     // A mount's mark sees every open on it, other programs' too: waking for
