@@ -10,7 +10,7 @@
 
 // Room for about two hundred entries a read: a read of a large folder then
 // takes well under a tenth of a millisecond, and the events are read
-// between them (see due_listings.h).
+// between them (see due_listings.cpp).
 constexpr std::size_t listing_buffer_size = 8192;
 
 struct listing {
