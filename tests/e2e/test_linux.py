@@ -206,23 +206,32 @@ class Patterns(Holding):
                 run.stop()
                 os.unlink(self.path("big/mm_b"))
 
-    def test_short_lived_file_made_while_a_large_folder_is_listed(self):
-        """A file that lives some tenths of a millisecond, made while the
-        first listing reads a large folder, is opened before it goes. As an
-        ordinary user: as root its maker's open would hand it over anyway."""
+    def test_match_made_while_a_large_folder_is_listed_opened_at_once(self):
+        """A match made while the first listing reads a large folder is
+        opened between its reads, before the listing is done: a file that
+        lives less than the listing is caught. As an ordinary user: as root
+        its maker's open would hand it over anyway."""
         os.chmod(self.dir, 0o755)
         os.mkdir(self.path("big"))
         for number in range(30000):
             open(self.path(f"big/f{number:05}"), "wb").close()
-        for trial in range(5):
+        big, made = os.path.realpath(self.path("big")), os.path.realpath(self.path("big/mm_b"))
+        for trial in range(3):
             with self.subTest(trial=trial):
                 run = self.run_fileholder(["big/mm*"], user="nobody" if os.geteuid() == 0 else None)
                 self.expect_output(run, start_line("big/mm*"))
-                time.sleep(0.005)  # its watch is set; the listing takes longer
-                with open(self.path("big/mm_b"), "wb") as made:
-                    made.write(b"made\n")
-                time.sleep(0.0003)
-                os.unlink(self.path("big/mm_b"))
+                deadline = time.monotonic() + PATIENCE
+                while big not in run.held_paths().values() and time.monotonic() < deadline:
+                    time.sleep(0.0002)  # until the listing is under way
+                with open(made, "wb") as file:
+                    file.write(b"made\n")
+                while time.monotonic() < deadline:
+                    links = run.held_paths().values()
+                    if made in links:
+                        self.assertIn(big, links, "opened only once the listing was done")
+                        break
+                    time.sleep(0.0002)
+                os.unlink(made)
                 self.expect_output(run, start_line("big/mm*") + opened_line("big/mm_b") + DONE)
                 run.stop()
 
